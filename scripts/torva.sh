@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# One entry point for a fresh Debian 12 machine:
+#   scripts/torva.sh run    install what is missing, build, start the console
+#   scripts/torva.sh test   install what is missing, build with sanitizers, run every test tier
+#   scripts/torva.sh bench  install what is missing, build optimised, run the benchmarks
+# Extra arguments after "test" go to ctest (for example: -L unit).
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$here"
+
+packages=(cmake g++ make pkg-config
+          qt6-base-dev qt6-serialport-dev libgl-dev
+          libgtest-dev libgmock-dev libbenchmark-dev
+          fonts-liberation2 fonts-arphic-uming
+          xvfb xdotool x11-apps imagemagick xauth)
+
+install_missing() {
+    local missing=()
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+build() { # build DIR [cmake args...]
+    local dir=$1; shift
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" "$@"
+    cmake --build "$dir" -j "$jobs"
+}
+
+cmd=${1:-run}
+[ $# -gt 0 ] && shift
+case "$cmd" in
+run)
+    install_missing
+    build build -DBUILD_TESTING=OFF -DTORVA_BUILD_BENCH=OFF
+    if [ -z "${TORVA_COM1:-}" ] && [ ! -e /dev/ttyUSB0 ]; then
+        echo "No module on Com1: starting the module simulator for it."
+        exec build/tools/modulesim/modulesim --run build/app/TORVA
+    fi
+    exec build/app/TORVA
+    ;;
+test)
+    install_missing
+    BUILD_TYPE=Debug build build-test -DTORVA_SANITIZE=ON -DTORVA_BUILD_BENCH=OFF
+    cd build-test
+    exec ctest --output-on-failure -j "$jobs" "$@"
+    ;;
+bench)
+    install_missing
+    BUILD_TYPE=Release build build-bench -DBUILD_TESTING=OFF -DTORVA_BUILD_BENCH=ON
+    exec bench/run-all.sh build-bench
+    ;;
+*)
+    echo "usage: scripts/torva.sh run|test|bench [ctest args]" >&2
+    exit 2
+    ;;
+esac
