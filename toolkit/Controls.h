@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QIcon>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+class CDialogBase;
+class QFont;
+
+// Notifications a control sends to its dialog; the dialog's handler table binds them.
+enum class Notification {
+    Clicked,     // a button was pressed
+    Changed,     // an edit's text changed (also when the program sets it)
+    KillFocus,   // an edit lost the keyboard focus
+    SelChange,   // a list's selection changed
+    CommEvent,   // the serial control has an event (bytes received)
+    DeviceLost,  // the serial control's device vanished; the control has closed the port
+};
+
+// An icon resource: the id it was loaded under and its picture. Icons live for the whole run.
+struct CIcon {
+    int resourceId = 0;
+    QIcon icon;
+};
+using HICON = const CIcon*;
+
+// Loads icon resource `resourceId` (":/res/icon<id>.png"), once; the same handle afterwards.
+HICON LoadIconResource(int resourceId);
+
+// A control object attached to one control of a dialog by id. It creates nothing itself.
+class CWnd {
+public:
+    CWnd() = default;
+    CWnd(const CWnd&) = delete;
+    CWnd& operator=(const CWnd&) = delete;
+    virtual ~CWnd() = default;
+
+    bool IsAttached() const { return m_pDialog != nullptr; }
+    int GetDlgCtrlID() const { return m_nId; }
+    QWidget* GetWidget() const { return m_pWidget; }
+
+    void EnableWindow(bool enable = true);
+    bool IsWindowEnabled() const;
+    void SetWindowText(const QString& text);
+    QString GetWindowText() const;
+    void SetFont(const QFont& font);
+
+    // Called by the first data exchange (DDX_Control).
+    virtual void Attach(CDialogBase* dialog, int id, QWidget* widget);
+
+protected:
+    // Hands a notification to the owning dialog's handler table.
+    void NotifyParent(Notification code);
+
+    CDialogBase* m_pDialog = nullptr;
+    int m_nId = 0;
+    QPointer<QWidget> m_pWidget;
+};
+
+class CButton : public CWnd {};
+
+class CEdit : public CWnd {};
+
+class CStatic : public CWnd {
+public:
+    void SetIcon(HICON icon);
+    HICON GetIcon() const { return m_hIcon; }
+
+private:
+    HICON m_hIcon = nullptr;
+};
+
+// Drop-down list with an edit field. The selection index is -1 while no entry is selected,
+// including after the operator typed into the field.
+class CComboBox : public CWnd {
+public:
+    int GetCurSel() const;
+    void SetCurSel(int index);
+    int GetCount() const;
+    QString GetLBText(int index) const;
+};

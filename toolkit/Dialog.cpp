@@ -1,0 +1,486 @@
+#include "Dialog.h"
+
+#include <QComboBox>
+#include <QEvent>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTimer>
+#include <cmath>
+
+#include "Exception.h"
+#include "FieldParse.h"
+#include "UiSink.h"
+
+namespace {
+
+// Thrown by CDataExchange::Fail to end an exchange at the rejected field.
+struct DataExchangeFailure {};
+
+constexpr int kPaneFlushMs = 30;
+const char* const kIdProperty = "ctrlId";
+
+int ControlId(const QObject* object) {
+    const QVariant v = object->property(kIdProperty);
+    return v.isValid() ? v.toInt() : -1;
+}
+
+// Panes hold CR LF line ends like the members behind them; the widget shows plain line breaks.
+QString ToWidgetText(std::string_view text) {
+    QString out = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return out;
+}
+
+std::string FromWidgetText(const QString& text) {
+    QString withCrLf = text;
+    withCrLf.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+    return withCrLf.toStdString();
+}
+
+}  // namespace
+
+void RegisterTemplateFontSubstitutes() {
+    const QString song = QStringLiteral("AR PL UMing CN");
+    QFont::insertSubstitution(QStringLiteral("宋体"), song);
+    QFont::insertSubstitution(QStringLiteral("SimSun"), song);
+}
+
+QString UnsignedFieldMessage() { return QStringLiteral("“请填入一个正整数。”"); }
+QString DoubleFieldMessage() { return QStringLiteral("请键入一个数。"); }
+
+// A multi-line pane and what it shows. `pending` is the text of the last refresh, `shown` the
+// widget's text as last written by us; `diverged` when the operator typed into it since.
+struct CDialogBase::Pane {
+    QPlainTextEdit* widget = nullptr;
+    std::string pending;
+    std::string shown;
+    bool dirty = false;
+    bool diverged = false;
+    bool writing = false;
+};
+
+CDialogBase::CDialogBase(DialogTemplate dialogTemplate, QWidget* parent)
+    : QDialog(parent), m_template(std::move(dialogTemplate)) {
+    RegisterTemplateFontSubstitutes();
+    m_font = QFont(m_template.fontFace);
+    // Sized as the platform sizes the template font's character cell at 96 dpi (10 pt -> 14 px).
+    m_font.setPixelSize(static_cast<int>(std::ceil(m_template.pointSize * 96.0 / 72.0)));
+    const QFontMetrics metrics(m_font);
+    const int letters =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    m_baseX = (letters / 26 + 1) / 2;
+    m_baseY = metrics.height();
+    if (m_baseX <= 0 || m_baseY <= 0) {
+        m_baseX = 7;
+        m_baseY = 14;
+    }
+    m_paneTimer = new QTimer(this);
+    m_paneTimer->setSingleShot(true);
+    connect(m_paneTimer, &QTimer::timeout, this, &CDialogBase::FlushPanes);
+}
+
+CDialogBase::~CDialogBase() = default;
+
+QRect CDialogBase::DialogUnitsToPixels(int x, int y, int cx, int cy) const {
+    auto mul = [](int v, int base, int div) {
+        return static_cast<int>(std::lround(static_cast<double>(v) * base / div));
+    };
+    return QRect(mul(x, m_baseX, 4), mul(y, m_baseY, 8), mul(cx, m_baseX, 4), mul(cy, m_baseY, 8));
+}
+
+bool CDialogBase::Create() {
+    if (m_bCreated) return true;
+    m_bCreated = true;
+    setWindowTitle(m_template.caption);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setFont(m_font);
+    const QRect size = DialogUnitsToPixels(0, 0, m_template.cx, m_template.cy);
+    setFixedSize(size.width(), size.height());
+    BuildControls();
+    RunGuarded([this] { OnInitDialog(); });
+    show();
+    return true;
+}
+
+int CDialogBase::DoModal() {
+    Create();
+    const int result = exec();
+    DestroyWindow();
+    return result;
+}
+
+void CDialogBase::done(int result) {
+    QDialog::done(result);
+    DestroyWindow();
+}
+
+void CDialogBase::DestroyWindow() {
+    if (!m_bCreated || m_bDestroyed) return;
+    m_bDestroyed = true;
+    RunGuarded([this] { OnDestroy(); });
+    for (auto& [id, timer] : m_timers) timer->stop();
+    m_paneTimer->stop();
+    hide();
+}
+
+bool CDialogBase::OnInitDialog() {
+    UpdateData(false);
+    return true;
+}
+
+void CDialogBase::BuildControls() {
+    for (const ControlSpec& spec : m_template.controls) {
+        QWidget* widget = CreateControl(spec);
+        widget->setProperty(kIdProperty, spec.id);
+        if (spec.id != -1) m_controls[spec.id] = widget;
+    }
+    // Backdrops stay behind the controls drawn over them and let clicks through.
+    for (QObject* child : children()) {
+        auto* widget = qobject_cast<QWidget*>(child);
+        if (widget && widget->property("backdrop").toBool()) widget->lower();
+    }
+    for (QObject* child : children()) {
+        auto* box = qobject_cast<QGroupBox*>(child);
+        if (box) box->lower();
+    }
+}
+
+QWidget* CDialogBase::CreateControl(const ControlSpec& spec) {
+    const QRect rect = DialogUnitsToPixels(spec.x, spec.y, spec.cx, spec.cy);
+    const int id = spec.id;
+    QWidget* widget = nullptr;
+    switch (spec.kind) {
+        case ControlKind::Button: {
+            auto* button = new QPushButton(spec.caption, this);
+            button->setAutoDefault(false);  // Enter must never press a button
+            button->setDefault(false);
+            connect(button, &QPushButton::clicked, this, [this, id] { Dispatch(id, Notification::Clicked); });
+            widget = button;
+            break;
+        }
+        case ControlKind::Edit:
+            if (spec.style & Style::Multiline) {
+                auto* edit = new QPlainTextEdit(this);
+                edit->setLineWrapMode(QPlainTextEdit::NoWrap);
+                edit->setVerticalScrollBarPolicy((spec.style & Style::VScroll) ? Qt::ScrollBarAlwaysOn
+                                                                              : Qt::ScrollBarAsNeeded);
+                edit->setHorizontalScrollBarPolicy((spec.style & Style::HScroll) ? Qt::ScrollBarAlwaysOn
+                                                                                : Qt::ScrollBarAlwaysOff);
+                auto pane = std::make_unique<Pane>();
+                pane->widget = edit;
+                Pane* raw = pane.get();
+                connect(edit, &QPlainTextEdit::textChanged, this, [this, raw, id] {
+                    if (!raw->writing) raw->diverged = true;
+                    Dispatch(id, Notification::Changed);
+                });
+                m_panes[id] = std::move(pane);
+                widget = edit;
+            } else {
+                auto* edit = new QLineEdit(spec.caption, this);
+                if (spec.style & Style::Number) {
+                    edit->setValidator(new QRegularExpressionValidator(
+                        QRegularExpression(QStringLiteral("[0-9]*")), edit));
+                }
+                connect(edit, &QLineEdit::textChanged, this, [this, id] { Dispatch(id, Notification::Changed); });
+                edit->installEventFilter(this);
+                widget = edit;
+            }
+            if (spec.style & Style::ReadOnly) widget->setProperty("readOnly", true);
+            break;
+        case ControlKind::Static: {
+            auto* label = new QLabel(spec.caption, this);
+            label->setTextFormat(Qt::PlainText);
+            Qt::Alignment align = (spec.style & Style::Center) ? Qt::AlignHCenter : Qt::AlignLeft;
+            if (spec.style & Style::CenterImage) {
+                align |= Qt::AlignVCenter;
+            } else {
+                align |= Qt::AlignTop;
+                label->setWordWrap(true);
+            }
+            label->setAlignment(align);
+            widget = label;
+            break;
+        }
+        case ControlKind::Icon: {
+            auto* label = new QLabel(this);
+            if (spec.resource) label->setPixmap(LoadIconResource(spec.resource)->icon.pixmap(32, 32));
+            widget = label;
+            break;
+        }
+        case ControlKind::Picture: {
+            auto* label = new QLabel(this);
+            const QPixmap bitmap(QStringLiteral(":/res/bitmap%1.png").arg(spec.resource));
+            label->setPixmap(bitmap);
+            label->setProperty("backdrop", true);
+            label->setAttribute(Qt::WA_TransparentForMouseEvents);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            widget = label;
+            if (!bitmap.isNull()) {
+                widget->setGeometry(rect.x(), rect.y(), bitmap.width(), bitmap.height());
+                return widget;
+            }
+            break;
+        }
+        case ControlKind::ComboBox: {
+            auto* combo = new QComboBox(this);
+            combo->setEditable(true);
+            combo->setInsertPolicy(QComboBox::NoInsert);  // typed text never becomes an entry
+            combo->setCompleter(nullptr);
+            combo->addItems(spec.items);
+            combo->setCurrentIndex(-1);
+            combo->setEditText(QString());
+            // Typing into the field leaves no entry selected until one is chosen again.
+            connect(combo->lineEdit(), &QLineEdit::textEdited, combo, [combo](const QString& text) {
+                if (combo->currentIndex() == -1) return;
+                const int cursor = combo->lineEdit()->cursorPosition();
+                const QSignalBlocker block(combo);
+                combo->setCurrentIndex(-1);
+                combo->setEditText(text);
+                combo->lineEdit()->setCursorPosition(cursor);
+            });
+            connect(combo, &QComboBox::activated, this, [this, id] { Dispatch(id, Notification::SelChange); });
+            const int itemHeight = QFontMetrics(m_font).height() + 2;
+            combo->setMaxVisibleItems(std::max(1, (rect.height() - combo->sizeHint().height()) / itemHeight));
+            combo->setGeometry(rect.x(), rect.y(), rect.width(), combo->sizeHint().height());
+            return combo;
+        }
+        case ControlKind::GroupBox: {
+            auto* box = new QGroupBox(spec.caption, this);
+            if (spec.style & Style::Center) box->setAlignment(Qt::AlignHCenter);
+            box->setAttribute(Qt::WA_TransparentForMouseEvents);
+            widget = box;
+            break;
+        }
+        case ControlKind::Hidden:
+            widget = new QWidget(this);
+            widget->hide();
+            break;
+    }
+    if (spec.style & Style::Disabled) widget->setEnabled(false);
+    widget->setGeometry(rect);
+    return widget;
+}
+
+bool CDialogBase::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusOut) {
+        const int id = ControlId(watched);
+        if (id != -1) Dispatch(id, Notification::KillFocus);
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+QWidget* CDialogBase::GetDlgItem(int id) const {
+    const auto it = m_controls.find(id);
+    return it == m_controls.end() ? nullptr : it->second;
+}
+
+void CDialogBase::SetDlgItemText(int id, const QString& text) {
+    QWidget* widget = GetDlgItem(id);
+    if (!widget) return;
+    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        if (edit->text() != text) edit->setText(text);
+    } else if (auto* label = qobject_cast<QLabel*>(widget)) {
+        if (label->text() != text) label->setText(text);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+        if (button->text() != text) button->setText(text);
+    } else if (auto* box = qobject_cast<QGroupBox*>(widget)) {
+        box->setTitle(text);
+    } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+        combo->setEditText(text);
+    } else if (m_panes.count(id)) {
+        SetPaneText(id, FromWidgetText(text));
+    }
+}
+
+QString CDialogBase::GetDlgItemText(int id) {
+    QWidget* widget = GetDlgItem(id);
+    if (auto* edit = qobject_cast<QLineEdit*>(widget)) return edit->text();
+    if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text();
+    if (auto* box = qobject_cast<QGroupBox*>(widget)) return box->title();
+    if (auto* combo = qobject_cast<QComboBox*>(widget)) return combo->currentText();
+    if (m_panes.count(id)) {
+        FlushPanes();
+        return m_panes[id]->widget->toPlainText();
+    }
+    return QString();
+}
+
+void CDialogBase::SetPaneText(int id, const std::string& text) {
+    const auto it = m_panes.find(id);
+    if (it == m_panes.end()) return;
+    Pane& pane = *it->second;
+    if (!pane.dirty && !pane.diverged && pane.shown == text) return;
+    pane.pending.assign(text);  // reuses the buffer: no allocation once it has grown
+    pane.dirty = true;
+    SchedulePaneFlush();
+}
+
+std::string CDialogBase::GetPaneText(int id) {
+    const auto it = m_panes.find(id);
+    if (it == m_panes.end()) return {};
+    FlushPanes();
+    Pane& pane = *it->second;
+    if (!pane.diverged) return pane.shown;
+    return FromWidgetText(pane.widget->toPlainText());
+}
+
+void CDialogBase::SchedulePaneFlush() {
+    if (!m_paneTimer->isActive()) m_paneTimer->start(kPaneFlushMs);
+}
+
+void CDialogBase::FlushPanes() {
+    m_paneTimer->stop();
+    for (auto& [id, panePtr] : m_panes) {
+        Pane& pane = *panePtr;
+        if (!pane.dirty) continue;
+        pane.dirty = false;
+        if (!pane.diverged && pane.pending == pane.shown) continue;
+        pane.writing = true;
+        QPlainTextEdit* edit = pane.widget;
+        const bool extends = !pane.diverged && pane.pending.size() > pane.shown.size() &&
+                             pane.pending.compare(0, pane.shown.size(), pane.shown) == 0;
+        if (extends) {
+            // Append instead of rewriting: the usual case while frames stream in.
+            QTextCursor cursor(edit->document());
+            cursor.movePosition(QTextCursor::End);
+            cursor.insertText(ToWidgetText(std::string_view(pane.pending).substr(pane.shown.size())));
+        } else {
+            edit->setPlainText(ToWidgetText(pane.pending));
+        }
+        pane.shown.assign(pane.pending);
+        pane.diverged = false;
+        pane.writing = false;
+    }
+}
+
+bool CDialogBase::UpdateData(bool bSaveAndValidate) {
+    if (bSaveAndValidate) FlushPanes();
+    ++m_nExchangeDepth;
+    bool ok = true;
+    try {
+        CDataExchange dx(this, bSaveAndValidate);
+        DoDataExchange(&dx);
+    } catch (const DataExchangeFailure&) {
+        ok = false;
+    } catch (...) {
+        --m_nExchangeDepth;
+        throw;
+    }
+    --m_nExchangeDepth;
+    return ok;
+}
+
+void CDataExchange::Fail(int id, const QString& message) {
+    m_pDlgWnd->MessageBox(message);
+    if (auto* edit = qobject_cast<QLineEdit*>(m_pDlgWnd->GetDlgItem(id))) {
+        edit->setFocus(Qt::OtherFocusReason);
+        edit->selectAll();
+    }
+    throw DataExchangeFailure{};
+}
+
+void DDX_Control(CDataExchange* pDX, int id, CWnd& control) {
+    if (control.IsAttached()) return;
+    control.Attach(pDX->m_pDlgWnd, id, pDX->m_pDlgWnd->GetDlgItem(id));
+}
+
+void DDX_Text(CDataExchange* pDX, int id, std::string& value) {
+    CDialogBase* dlg = pDX->m_pDlgWnd;
+    const bool isPane = dlg->m_panes.count(id) != 0;
+    if (pDX->m_bSaveAndValidate) {
+        value = isPane ? dlg->GetPaneText(id) : dlg->GetDlgItemText(id).toStdString();
+    } else if (isPane) {
+        dlg->SetPaneText(id, value);
+    } else {
+        dlg->SetDlgItemText(id, QString::fromStdString(value));
+    }
+}
+
+void DDX_Text(CDataExchange* pDX, int id, std::uint32_t& value) {
+    CDialogBase* dlg = pDX->m_pDlgWnd;
+    if (pDX->m_bSaveAndValidate) {
+        const auto parsed = ParseUnsignedField(dlg->GetDlgItemText(id).toStdString());
+        if (!parsed) pDX->Fail(id, UnsignedFieldMessage());
+        value = *parsed;
+    } else {
+        dlg->SetDlgItemText(id, QString::fromStdString(FormatUnsignedField(value)));
+    }
+}
+
+void DDX_Text(CDataExchange* pDX, int id, double& value) {
+    CDialogBase* dlg = pDX->m_pDlgWnd;
+    if (pDX->m_bSaveAndValidate) {
+        const auto parsed = ParseDoubleField(dlg->GetDlgItemText(id).toStdString());
+        if (!parsed) pDX->Fail(id, DoubleFieldMessage());
+        value = *parsed;
+    } else {
+        dlg->SetDlgItemText(id, QString::fromStdString(FormatDoubleField(value)));
+    }
+}
+
+void CDialogBase::Bind(int id, Notification code, std::function<void()> handler) {
+    m_handlers[{id, code}] = std::move(handler);
+}
+
+void CDialogBase::Dispatch(int id, Notification code) {
+    if (m_bDestroyed) return;
+    if (m_nExchangeDepth > 0 && (code == Notification::Changed || code == Notification::KillFocus)) {
+        return;  // a refresh must never start a commit
+    }
+    const auto it = m_handlers.find({id, code});
+    if (it == m_handlers.end()) return;
+    const std::function<void()> handler = it->second;  // the table may not change under us
+    RunGuarded(handler);
+}
+
+void CDialogBase::RunGuarded(const std::function<void()>& work) {
+    try {
+        work();
+    } catch (const CControlException& error) {
+        CurrentUiSink().ShowMessageBox(
+            this, MessageBoxRequest{QString::fromStdString(error.Description()), ApplicationTitle(),
+                                    BoxIcon::Stop});
+    }
+}
+
+void CDialogBase::SetTimer(int id, int milliseconds) {
+    QTimer*& timer = m_timers[id];
+    if (!timer) {
+        timer = new QTimer(this);
+        connect(timer, &QTimer::timeout, this, [this, id] { DispatchTimer(id); });
+    }
+    timer->start(milliseconds);
+}
+
+void CDialogBase::KillTimer(int id) {
+    const auto it = m_timers.find(id);
+    if (it != m_timers.end()) it->second->stop();
+}
+
+void CDialogBase::DispatchTimer(int id) {
+    if (m_bDestroyed) return;
+    RunGuarded([this, id] { OnTimer(id); });
+}
+
+void CDialogBase::MessageBox(const QString& text, const QString& caption) {
+    const bool own = !caption.isEmpty();
+    CurrentUiSink().ShowMessageBox(
+        this, MessageBoxRequest{text, own ? caption : ApplicationTitle(),
+                                own ? BoxIcon::None : BoxIcon::Exclamation});
+}
+
+void CDialogBase::MessageBeep() { CurrentUiSink().Beep(); }
+
+std::optional<QString> CDialogBase::BrowseForFolder(const QString& title) {
+    return CurrentUiSink().ChooseFolder(this, title);
+}
