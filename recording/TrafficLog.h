@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The Send and Received logs. The texts belong to the window; the counters live here.
+
+enum class SendLogVariant {
+    ReadRequest,  // empties the log first when 60 or more lines were added since it was emptied
+    Counted,      // adds to the line count without testing it
+    Uncounted,    // the declination request: the count is untouched
+};
+
+// Appends the frame's hex text and CR LF to the Send log.
+void LogSentFrame(std::string& sendLog, const std::string& hexText, SendLogVariant variant);
+
+// Appends "%02X " of the byte to the text of the frame being assembled.
+void LogReceivedByte(std::string& frameHex, std::uint8_t byte);
+
+// Moves a rejected piece into the Received log without a line break (a line break after every
+// tenth piece; after 60 such breaks the Received log is emptied, never recorded).
+void LogRejectedBytes(std::string& received, std::string& frameHex);
+
+// Adds the frame's line to the Received log. When 60 frame lines are pending, they are first
+// written to the record file while recording and the log is emptied. Returns false when that
+// write failed: the line is then not added and stays in frameHex.
+bool LogCompletedFrame(std::string& received, std::string& frameHex);
+
+// Current counter values, for diagnostics and tests.
+unsigned SendLineCount();
+unsigned FramesSinceFlush();
