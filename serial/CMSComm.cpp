@@ -1,0 +1,188 @@
+#include "CMSComm.h"
+
+#include <QMetaObject>
+#include <algorithm>
+#include <array>
+#include <utility>
+
+#include "Exception.h"
+#include "PortTable.h"
+
+namespace {
+
+// The only line settings the console uses; anything else is refused.
+constexpr std::array<std::pair<const char*, qint32>, 6> kLineSettings{{
+    {"2400,n,8,1", 2400},
+    {"4800,n,8,1", 4800},
+    {"9600,n,8,1", 9600},
+    {"19200,n,8,1", 19200},
+    {"38400,n,8,1", 38400},
+    {"115200,n,8,1", 115200},
+}};
+
+// Bytes the port holds for the program at most; the rest waits in the kernel until read.
+constexpr qint64 kInputBufferSize = 1024;
+
+QString InvalidPortText(int portNumber) {
+    return QStringLiteral("Port number %1 is not a valid port: choose one of Com%2 to Com%3.")
+        .arg(portNumber)
+        .arg(kFirstPort)
+        .arg(kLastPort);
+}
+
+// Why an open failed, in words the operator can act on.
+QString OpenFailureReason(const QSerialPort& port) {
+    const QString detail = port.errorString();
+    switch (port.error()) {
+        case QSerialPort::DeviceNotFoundError:
+            return QStringLiteral("no such device");
+        case QSerialPort::PermissionError:
+            // A held lock file (or an exclusive open elsewhere) is reported as a permission
+            // error; tell it apart from a real lack of access by its text.
+            if (detail.contains(QStringLiteral("lock"), Qt::CaseInsensitive) ||
+                detail.contains(QStringLiteral("busy"), Qt::CaseInsensitive)) {
+                return QStringLiteral("the device is in use by another program");
+            }
+            return QStringLiteral(
+                       "permission denied (%1); the user needs access to the device, for example "
+                       "membership of the 'dialout' group")
+                .arg(detail);
+        default:
+            return detail;
+    }
+}
+
+}  // namespace
+
+CMSComm::CMSComm() : m_port(std::make_unique<QSerialPort>()) {
+    m_port->setReadBufferSize(kInputBufferSize);
+    // Queued: a direct slot that runs a modal box would keep further bytes unannounced.
+    QObject::connect(
+        m_port.get(), &QSerialPort::readyRead, m_port.get(), [this] { OnReadyRead(); },
+        Qt::QueuedConnection);
+    QObject::connect(m_port.get(), &QSerialPort::errorOccurred, m_port.get(),
+                     [this](QSerialPort::SerialPortError error) { OnError(error); });
+}
+
+CMSComm::~CMSComm() {
+    QObject::disconnect(m_port.get(), nullptr, nullptr, nullptr);
+    if (m_port->isOpen())
+        m_port->close();
+}
+
+void CMSComm::SetCommPort(short portNumber) {
+    if (portNumber < kFirstPort || portNumber > kLastPort)
+        Raise(InvalidPortText(portNumber));
+    m_nPort = portNumber;
+}
+
+bool CMSComm::GetPortOpen() const {
+    return m_port->isOpen();
+}
+
+void CMSComm::SetPortOpen(bool open) {
+    if (!open) {
+        if (m_port->isOpen())
+            m_port->close();
+        return;
+    }
+    if (m_nPort < kFirstPort || m_nPort > kLastPort)
+        Raise(InvalidPortText(m_nPort));
+    if (m_port->isOpen())
+        Raise(QStringLiteral("%1 is already open.").arg(PortLabel()));
+
+    m_devicePath = DeviceForPort(m_nPort);
+    m_port->setPortName(m_devicePath);
+    ApplySettings();  // a closed port keeps them for the open
+    if (!m_port->open(QIODevice::ReadWrite)) {
+        Raise(QStringLiteral("Cannot open %1: %2.").arg(PortLabel(), OpenFailureReason(*m_port)));
+    }
+    m_bDeviceLost = false;
+    // Whatever the device sent before we listened is not an answer to us.
+    m_port->clear(QSerialPort::Input);
+}
+
+void CMSComm::SetSettings(const QString& settings) {
+    const auto* const match = std::find_if(
+        kLineSettings.begin(), kLineSettings.end(),
+        [&settings](const auto& entry) { return settings == QLatin1String(entry.first); });
+    if (match == kLineSettings.end()) {
+        Raise(QStringLiteral("\"%1\" is not a valid settings string: use one of 2400, 4800, 9600, "
+                             "19200, 38400 or 115200 followed by \",n,8,1\".")
+                  .arg(settings));
+    }
+    m_settings = settings;
+    m_baud = match->second;
+    if (m_port->isOpen() && !ApplySettings()) {
+        Raise(QStringLiteral("Cannot set %1 to %2: %3.")
+                  .arg(PortLabel(), settings, m_port->errorString()));
+    }
+}
+
+void CMSComm::SetInputMode(long mode) {
+    m_inputMode = mode;
+}
+
+void CMSComm::SetRThreshold(short threshold) {
+    m_rThreshold = threshold;
+}
+
+void CMSComm::SetInputLen(short length) {
+    m_inputLen = length;
+}
+
+QByteArray CMSComm::GetInput() {
+    if (!m_port->isOpen())
+        return QByteArray();
+    return m_port->readAll();
+}
+
+void CMSComm::SetOutput(std::span<const std::uint8_t> bytes) {
+    if (!m_port->isOpen())
+        Raise(QStringLiteral("%1 is not open.").arg(PortLabel()));
+    const auto size = static_cast<qint64>(bytes.size());
+    const qint64 written = m_port->write(reinterpret_cast<const char*>(bytes.data()), size);
+    if (written != size) {
+        Raise(QStringLiteral("Cannot write to %1: %2.").arg(PortLabel(), m_port->errorString()));
+    }
+}
+
+QString CMSComm::DevicePath() const {
+    return m_port->isOpen() ? m_devicePath : DeviceForPort(m_nPort);
+}
+
+void CMSComm::OnReadyRead() {
+    // Several announcements may be queued for bytes one read has already taken.
+    if (!m_port->isOpen() || m_port->bytesAvailable() == 0)
+        return;
+    m_nCommEvent = comEvReceive;
+    NotifyParent(Notification::CommEvent);
+}
+
+void CMSComm::OnError(QSerialPort::SerialPortError error) {
+    // Other codes need nothing: UnsupportedOperationError, for one, comes from line-signal
+    // requests a pseudo-terminal cannot serve and leaves the port working.
+    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError)
+        return;
+    if (m_bDeviceLost || !m_port->isOpen())
+        return;
+    // The device is gone. Until closed, the port repeats this error without pause.
+    m_bDeviceLost = true;
+    m_port->close();  // may report errors again; m_bDeviceLost ignores them
+    QMetaObject::invokeMethod(
+        m_port.get(), [this] { NotifyParent(Notification::DeviceLost); }, Qt::QueuedConnection);
+}
+
+void CMSComm::Raise(const QString& description) const {
+    throw CControlException(description.toStdString());
+}
+
+QString CMSComm::PortLabel() const {
+    return QStringLiteral("Com%1 (%2)").arg(m_nPort).arg(DevicePath());
+}
+
+bool CMSComm::ApplySettings() {
+    return m_port->setBaudRate(m_baud) && m_port->setDataBits(QSerialPort::Data8) &&
+           m_port->setParity(QSerialPort::NoParity) && m_port->setStopBits(QSerialPort::OneStop) &&
+           m_port->setFlowControl(QSerialPort::NoFlowControl);
+}
