@@ -1,0 +1,508 @@
+#include "CompassDlg.h"
+
+#include <QComboBox>
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "MainTemplate.h"
+#include "PortTable.h"
+#include "Recording.h"
+#include "Response.h"
+#include "TrafficLog.h"
+#include "resource.h"
+
+namespace {
+
+// Poll and calibration state shared by the poll tick, the buttons and the answers.
+std::uint8_t g_nPendingCommand = 0;  // 0 = none, 1..8 = a configuration button's code
+std::uint8_t g_bAutoOutput = 0;      // the module streams readings by itself
+std::uint8_t g_bSampleWait = 0;      // a manual calibration sample is awaited
+std::uint8_t g_nSampleWaitTicks = 0; // poll ticks counted while waiting for it
+
+constexpr int kSampleTimeoutTicks = 100;
+constexpr std::size_t kWorkingArraySize = 2048;
+
+// Rows and output-mode effects of the pending-command codes 1..8.
+struct PendingRow {
+    CommandRow row;
+    int autoOutput;  // -1 unchanged, 0 or 1
+};
+constexpr std::array<PendingRow, 8> kPendingRows = {{
+    {CMD_SET_ZERO, -1},
+    {CMD_CANCEL_ZERO, -1},
+    {CMD_SET_ADDRESS, -1},
+    {CMD_SET_BAUD, -1},
+    {CMD_AUTO_OUTPUT, 1},
+    {CMD_ANSWER_MODE, 0},
+    {CMD_MOUNT_HORIZONTAL, 0},
+    {CMD_MOUNT_VERTICAL, 0},
+}};
+
+const char* const kBaudSettings[] = {"2400,n,8,1",  "4800,n,8,1",  "9600,n,8,1",
+                                     "19200,n,8,1", "38400,n,8,1", "115200,n,8,1"};
+
+QString Printf(const char* format, double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, format, value);
+    return QString::fromLatin1(buffer);
+}
+
+// Roll and pitch carry a sign; a zero read as "-0" is shown as +0.00 like any zero.
+QString SignedReading(double value) {
+    if (value == 0.0) value = 0.0;
+    return Printf(value >= 0.0 ? "+%.2f" : "%.2f", value);
+}
+
+SendLogVariant LogVariantFor(CommandRow row) {
+    if (row == CMD_READ) return SendLogVariant::ReadRequest;
+    if (row == CMD_SET_DECLINATION) return SendLogVariant::Uncounted;
+    return SendLogVariant::Counted;
+}
+
+const HandlerEntry<CCompassDlg> kMessageMap[] = {
+    {IDC_BTN_OPENCOM, Notification::Clicked, &CCompassDlg::OnOpenCom},
+    {IDC_BTN_RECORD, Notification::Clicked, &CCompassDlg::OnRecord},
+    {IDC_EDIT_NEW_ADDRESS, Notification::Changed, &CCompassDlg::OnCommitFields},
+    {IDC_BTN_SETADDR, Notification::Clicked, &CCompassDlg::OnSetAddress},
+    {IDC_EDIT_ADDRESS, Notification::Changed, &CCompassDlg::OnCommitFields},
+    {IDC_BTN_SET_BAUD, Notification::Clicked, &CCompassDlg::OnSetBaudRate},
+    {IDC_BTN_SETZERO, Notification::Clicked, &CCompassDlg::OnSetZero},
+    {IDC_BTN_CANCELZERO, Notification::Clicked, &CCompassDlg::OnCancelZero},
+    {IDC_BTN_AUTOOUT, Notification::Clicked, &CCompassDlg::OnAutoOut},
+    {IDC_BTN_CATECHISM, Notification::Clicked, &CCompassDlg::OnCatechism},
+    {IDC_BTN_CLEAR_SEND, Notification::Clicked, &CCompassDlg::OnClearSend},
+    {IDC_BTN_CLEAR_RECEIVED, Notification::Clicked, &CCompassDlg::OnClearReceived},
+    {IDC_BTN_CAL_START, Notification::Clicked, &CCompassDlg::OnCalStart},
+    {IDC_BTN_GOSTOP, Notification::Clicked, &CCompassDlg::OnGoStop},
+    {IDC_BTN_MMODE, Notification::Clicked, &CCompassDlg::OnMMode},
+    {IDC_BTN_CAL_SAVE, Notification::Clicked, &CCompassDlg::OnCalSave},
+    {IDC_BTN_BROWSE, Notification::Clicked, &CCompassDlg::OnBrowseFolder},
+    {IDC_BTN_HORIZON, Notification::Clicked, &CCompassDlg::OnHorizon},
+    {IDC_BTN_VERTICAL, Notification::Clicked, &CCompassDlg::OnVertical},
+    {IDC_BTN_SETMAG, Notification::Clicked, &CCompassDlg::OnSetMag},
+    {IDC_EDIT_DECLINATION, Notification::KillFocus, &CCompassDlg::OnCommitFields},
+    {IDC_BTN_MANUAL, Notification::Clicked, &CCompassDlg::OnManual},
+    {IDC_BTN_AMODE, Notification::Clicked, &CCompassDlg::OnAMode},
+    {IDC_BTN_CAL_STOP, Notification::Clicked, &CCompassDlg::OnCalStop},
+    {IDC_MSCOMM, Notification::CommEvent, &CCompassDlg::OnCommMscomm},
+    {IDC_MSCOMM, Notification::DeviceLost, &CCompassDlg::OnDeviceLost},
+};
+
+}  // namespace
+
+CCompassDlg::CCompassDlg(QWidget* parent)
+    : CDialogBase(MainWindowTemplate(), parent),
+      m_strSaveFolder(DefaultSaveFolder()),
+      m_hIcon(LoadIconResource(IDR_MAINFRAME)),
+      m_brCalibration(QColor(134, 0, 0)) {
+    BindHandlers(kMessageMap);
+    m_strFrameHex.reserve(256);
+    m_sendBytes.reserve(16);
+}
+
+CCompassDlg::~CCompassDlg() { DestroyWindow(); }
+
+void CCompassDlg::DoDataExchange(CDataExchange* pDX) {
+    DDX_Control(pDX, IDC_BTN_AMODE, m_btnAMode);
+    DDX_Control(pDX, IDC_BTN_MANUAL, m_btnManual);
+    DDX_Control(pDX, IDC_BTN_SETMAG, m_btnSetMag);
+    DDX_Control(pDX, IDC_BTN_CAL_SAVE, m_btnCalSave);
+    DDX_Control(pDX, IDC_BTN_MMODE, m_btnMMode);
+    DDX_Control(pDX, IDC_BTN_CAL_START, m_btnCalStart);
+    DDX_Control(pDX, IDC_BTN_GOSTOP, m_btnGoStop);
+    DDX_Control(pDX, IDC_BTN_RECORD, m_btnRecord);
+    DDX_Control(pDX, IDC_EDIT_RATE, m_editRate);
+    DDX_Control(pDX, IDC_BTN_CATECHISM, m_btnCatechism);
+    DDX_Control(pDX, IDC_BTN_AUTOOUT, m_btnAutoOut);
+    DDX_Control(pDX, IDC_BTN_CANCELZERO, m_btnCancelZero);
+    DDX_Control(pDX, IDC_COMBO_MODULE_BAUD, m_cboModuleBaud);
+    DDX_Control(pDX, IDC_STATIC_PORT_STATE, m_staticPortState);
+    DDX_Control(pDX, IDC_BTN_SETZERO, m_btnSetZero);
+    DDX_Control(pDX, IDC_BTN_OPENCOM, m_btnOpenCom);
+    DDX_Control(pDX, IDC_COMBO_PORT, m_cboPort);
+    DDX_Control(pDX, IDC_COMBO_BAUD, m_cboBaud);
+    DDX_Control(pDX, IDC_MSCOMM, m_ctrlComm);
+    DDX_Text(pDX, IDC_EDIT_RECEIVED, m_strReceived);
+    DDX_Text(pDX, IDC_EDIT_SEND, m_strSend);
+    DDX_Text(pDX, IDC_EDIT_ADDRESS, m_nAddress);
+    DDX_Text(pDX, IDC_EDIT_NEW_ADDRESS, m_nNewAddress);
+    DDX_Text(pDX, IDC_EDIT_DECLINATION, m_dDeclination);
+}
+
+bool CCompassDlg::OnInitDialog() {
+    CDialogBase::OnInitDialog();
+
+    setWindowIcon(m_hIcon->icon);
+
+    m_cboPort.SetCurSel(0);
+    m_cboBaud.SetCurSel(2);
+    m_cboModuleBaud.SetCurSel(2);
+    if (auto* ports = qobject_cast<QComboBox*>(m_cboPort.GetWidget())) {
+        for (int i = 0; i < ports->count(); ++i) {
+            ports->setItemData(i, DeviceForPort(i + 1), Qt::ToolTipRole);
+        }
+    }
+
+    m_btnGoStop.EnableWindow(false);
+
+    m_hIconPortOpen = LoadIconResource(IDI_PORT_OPEN);
+    m_hIconPortClosed = LoadIconResource(IDI_PORT_CLOSED);
+    m_staticPortState.SetIcon(m_hIconPortClosed);
+
+    m_btnManual.EnableWindow(false);
+
+    SetTimer(IDT_POLL, 100);
+    SetTimer(IDT_RATE, 1000);
+    return true;
+}
+
+void CCompassDlg::OnOpenCom() {
+    if (m_bPortOpen == 0) {
+        m_ctrlComm.SetCommPort(static_cast<short>(m_cboPort.GetCurSel() + 1));
+        if (m_ctrlComm.GetPortOpen()) m_ctrlComm.SetPortOpen(false);
+        if (m_ctrlComm.GetPortOpen()) {
+            m_staticPortState.SetIcon(m_hIconPortClosed);
+            MessageBox(QStringLiteral("NO FOUND THE PORT"));
+            m_btnOpenCom.SetWindowText(QStringLiteral("Open"));
+            m_ctrlComm.SetPortOpen(false);
+            m_dRoll = m_dPitch = m_dHeading = 0.0;
+            return;
+        }
+        m_ctrlComm.SetPortOpen(true);
+        m_cboBaud.EnableWindow(false);
+        m_cboPort.EnableWindow(false);
+        m_bPortOpen = 1;
+        m_btnGoStop.EnableWindow(true);
+        m_staticPortState.SetIcon(m_hIconPortOpen);
+        m_btnOpenCom.SetWindowText(QStringLiteral("Close"));
+        const int speed = m_cboBaud.GetCurSel();
+        if (speed >= 0 && speed < static_cast<int>(std::size(kBaudSettings))) {
+            m_ctrlComm.SetSettings(QString::fromLatin1(kBaudSettings[speed]));
+        }
+        m_ctrlComm.SetInputMode(comInputModeBinary);
+        m_ctrlComm.SetRThreshold(1);
+        m_ctrlComm.SetInputLen(0);
+        m_ctrlComm.GetInput();  // bytes that waited before the open never reach the assembler
+    } else {
+        m_bPortOpen = 0;
+        m_staticPortState.SetIcon(m_hIconPortClosed);
+        m_cboBaud.EnableWindow(true);
+        m_cboPort.EnableWindow(true);
+        m_btnGoStop.EnableWindow(false);
+        m_bPolling = 0;
+        m_btnOpenCom.SetWindowText(QStringLiteral("Open"));
+        m_ctrlComm.SetPortOpen(false);
+        m_dRoll = m_dPitch = m_dHeading = 0.0;
+        SetDlgItemText(IDC_STATIC_ROLL, Printf("%.2f", m_dRoll));
+        SetDlgItemText(IDC_STATIC_PITCH, Printf("%.2f", m_dPitch));
+        SetDlgItemText(IDC_STATIC_HEADING, Printf("%.1f", m_dHeading));
+        m_btnGoStop.SetWindowText(QStringLiteral("GO"));
+    }
+}
+
+void CCompassDlg::OnDeviceLost() {
+    const QString port = QStringLiteral("Com%1").arg(m_ctrlComm.GetCommPort());
+    const QString device = m_ctrlComm.DevicePath();
+    if (m_bPortOpen) OnOpenCom();  // back to Closed exactly as a click on Close does
+    MessageBox(QStringLiteral("%1 (%2) has gone away: the device was unplugged or stopped "
+                              "answering. The port is closed; reconnect the device and open "
+                              "the port again.")
+                   .arg(port, device));
+}
+
+void CCompassDlg::OnCommitFields() { UpdateData(true); }
+
+void CCompassDlg::OnDestroy() {
+    KillTimer(IDT_POLL);
+    KillTimer(IDT_RATE);
+    if (m_ctrlComm.GetPortOpen()) m_ctrlComm.SetPortOpen(false);
+    // Closing while recording must not lose the pending lines nor the end line.
+    if (IsRecording()) FinishRecording();
+}
+
+// ---- Sending -------------------------------------------------------------------------------
+
+void CCompassDlg::SendCommandRow(CommandRow row) {
+    FrameParameters parameters;
+    parameters.address = m_nAddress;
+    parameters.newAddress = m_nNewAddress;
+    parameters.baudIndex = m_cboModuleBaud.GetCurSel();
+    parameters.declination = m_dDeclination;
+    const CommandFrame& frame = StampCommandRow(row, parameters);
+    const std::string text = FrameToHexText(frame.bytes.data(), frame.size());
+    HexTextToBytes(text, m_sendBytes);
+    m_ctrlComm.SetOutput(m_sendBytes);
+    LogSentFrame(m_strSend, text, LogVariantFor(row));
+    if (row != CMD_SET_DECLINATION) UpdateData(false);
+}
+
+void CCompassDlg::OnSetZero() { g_nPendingCommand = 1; }
+void CCompassDlg::OnCancelZero() { g_nPendingCommand = 2; }
+void CCompassDlg::OnSetAddress() { g_nPendingCommand = 3; }
+void CCompassDlg::OnSetBaudRate() { g_nPendingCommand = 4; }
+void CCompassDlg::OnAutoOut() { g_nPendingCommand = 5; }
+void CCompassDlg::OnCatechism() { g_nPendingCommand = 6; }
+void CCompassDlg::OnHorizon() { g_nPendingCommand = 7; }
+void CCompassDlg::OnVertical() { g_nPendingCommand = 8; }
+
+void CCompassDlg::OnSetMag() {
+    // From 160 degrees up the value would reach into the sign nibble and reach the module as a
+    // different declination: refuse it rather than send a wrong value.
+    if (!DeclinationInRange(m_dDeclination)) {
+        MessageBox(QStringLiteral("The declination must lie between -159.9 and 159.9 degrees; "
+                                  "nothing was sent."));
+        return;
+    }
+    SendCommandRow(CMD_SET_DECLINATION);
+}
+
+void CCompassDlg::OnGoStop() {
+    if (m_bPolling == 0) {
+        m_bPolling = 1;
+        m_btnGoStop.SetWindowText(QStringLiteral("STOP"));
+        m_btnAMode.EnableWindow(false);
+        m_btnCalStart.EnableWindow(false);
+        m_btnMMode.EnableWindow(false);
+        m_btnCalSave.EnableWindow(false);
+        m_btnSetMag.EnableWindow(false);
+    } else {
+        m_bPolling = 0;
+        m_btnGoStop.SetWindowText(QStringLiteral("GO"));
+        m_btnSetMag.EnableWindow(true);
+        m_btnAMode.EnableWindow(true);
+        m_btnCalStart.EnableWindow(true);
+        m_btnMMode.EnableWindow(true);
+        m_btnCalSave.EnableWindow(true);
+    }
+}
+
+// ---- Calibration buttons -------------------------------------------------------------------
+
+void CCompassDlg::OnCalStart() {
+    SendCommandRow(CMD_CAL_START);
+    ShowCoverage(0, 0, 0);
+}
+
+void CCompassDlg::OnCalStop() { SendCommandRow(CMD_CAL_STOP); }
+
+void CCompassDlg::OnCalSave() { SendCommandRow(CMD_CAL_SAVE); }
+
+void CCompassDlg::OnAMode() {
+    m_btnManual.EnableWindow(false);
+    SendCommandRow(CMD_CAL_A_MODE);
+}
+
+void CCompassDlg::OnMMode() {
+    m_btnManual.EnableWindow(true);
+    SendCommandRow(CMD_CAL_M_MODE);
+}
+
+void CCompassDlg::OnManual() {
+    m_btnManual.EnableWindow(false);
+    m_btnManual.SetWindowText(QStringLiteral("Sampling"));
+    g_bSampleWait = 1;
+    g_nSampleWaitTicks = 0;
+    SendCommandRow(CMD_CAL_MANUAL);
+}
+
+void CCompassDlg::ShowCoverage(unsigned x, unsigned y, unsigned z) {
+    SetDlgItemText(IDC_STATIC_X, QStringLiteral("X:%1%").arg(x));
+    SetDlgItemText(IDC_STATIC_Y, QStringLiteral("Y:%1%").arg(y));
+    SetDlgItemText(IDC_STATIC_Z, QStringLiteral("Z:%1%").arg(z));
+}
+
+// ---- Timers --------------------------------------------------------------------------------
+
+void CCompassDlg::OnTimer(int id) {
+    if (id == IDT_RATE) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%4dHz", FrameCount());
+        m_editRate.SetWindowText(QString::fromLatin1(text));
+        ResetFrameCount();
+        return;
+    }
+    if (id != IDT_POLL) return;
+
+    if (!m_ctrlComm.GetPortOpen()) return;
+
+    if (m_bPolling == 1 && g_bAutoOutput == 0 && g_nPendingCommand == 0) SendCommandRow(CMD_READ);
+
+    if (g_bSampleWait) {
+        ++g_nSampleWaitTicks;
+        if (g_nSampleWaitTicks >= kSampleTimeoutTicks) {
+            // Cleared before the box: ticks served inside it must not raise it again.
+            g_nSampleWaitTicks = 0;
+            g_bSampleWait = 0;
+            m_btnManual.EnableWindow(true);
+            MessageBox(QStringLiteral("Time out ! Try again!"), QStringLiteral("Try again"));
+        }
+    }
+
+    const std::uint8_t pending = g_nPendingCommand;
+    if (pending >= 1 && pending <= kPendingRows.size()) {
+        const PendingRow& entry = kPendingRows[pending - 1];
+        if (entry.autoOutput >= 0) g_bAutoOutput = static_cast<std::uint8_t>(entry.autoOutput);
+        SendCommandRow(entry.row);
+        g_nPendingCommand = 0;
+    }
+
+    ShowReadings();
+}
+
+void CCompassDlg::ShowReadings() {
+    SetDlgItemText(IDC_STATIC_ROLL, SignedReading(m_dRoll));
+    SetDlgItemText(IDC_STATIC_PITCH, SignedReading(m_dPitch));
+    SetDlgItemText(IDC_STATIC_HEADING, Printf("%.1f", m_dHeading));
+}
+
+// ---- Receiving -----------------------------------------------------------------------------
+
+void CCompassDlg::OnCommMscomm() {
+    if (m_ctrlComm.GetCommEvent() == comEvReceive) {
+        if (!FeedInput(m_ctrlComm.GetInput())) return;
+    }
+    UpdateData(false);
+}
+
+bool CCompassDlg::FeedInput(const QByteArray& input) {
+    // A read larger than the working array is fed through it in order, piece by piece.
+    std::array<std::uint8_t, kWorkingArraySize> work;
+    for (qsizetype offset = 0; offset < input.size(); offset += kWorkingArraySize) {
+        const std::size_t count =
+            std::min<std::size_t>(kWorkingArraySize, static_cast<std::size_t>(input.size() - offset));
+        std::memcpy(work.data(), input.constData() + offset, count);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint8_t byte = work[i];
+            LogReceivedByte(m_strFrameHex, byte);
+            switch (FeedByte(byte)) {
+                case FeedOutcome::Stored:
+                    break;
+                case FeedOutcome::Rejected:
+                    LogRejectedBytes(m_strReceived, m_strFrameHex);
+                    return true;  // the rest of this read is dropped
+                case FeedOutcome::Complete:
+                    if (!LogCompletedFrame(m_strReceived, m_strFrameHex)) {
+                        MessageBox(QStringLiteral("creat file is fail!"));
+                        return false;
+                    }
+                    CountCompletedFrame();
+                    if (AssembledFrameChecksumHolds()) DispatchResponse();
+                    break;
+            }
+        }
+    }
+    return true;
+}
+
+void CCompassDlg::DispatchResponse() {
+    // Take what is needed first: a box below runs a nested loop in which more bytes arrive.
+    const std::uint8_t* frame = AssembledFrame();
+    const std::uint8_t code = frame[3];
+    const std::uint8_t b4 = frame[4];
+    switch (code) {
+        case 0x84:
+            m_dPitch = DecodeBcdReading(frame[4], frame[5], frame[6]);
+            m_dRoll = DecodeBcdReading(frame[7], frame[8], frame[9]);
+            m_dHeading = DecodeBcdReading(frame[10], frame[11], frame[12]);
+            break;
+        case 0x85:
+        case 0x8B:
+            if (b4 == 0) {
+                MessageBox(QStringLiteral("Successful!"), QStringLiteral("Success"));
+            } else {
+                MessageBox(QStringLiteral("Error!"), QStringLiteral("Error"));
+            }
+            break;
+        case 0x8F:
+            if (b4 == 0) {
+                m_nAddress = m_nNewAddress;
+                MessageBox(QStringLiteral("Successful!"), QStringLiteral("Success"));
+            } else {
+                MessageBox(QStringLiteral("Error!"), QStringLiteral("Error"));
+            }
+            break;
+        case 0x88:
+            if (b4 == 0xFF) {
+                MessageBox(QStringLiteral("Calibration Error!"), QStringLiteral("Error"));
+            } else {
+                MessageBeep();
+                SetDlgItemText(IDC_STATIC_SAMPLES, QString::number(b4));
+                g_bSampleWait = 0;
+                m_btnManual.EnableWindow(true);
+                m_btnManual.SetWindowText(QStringLiteral("Manual"));
+            }
+            break;
+        case 0x89:
+            if (b4 == 0xFF) {
+                MessageBox(QStringLiteral("Calibration Stop Error!"), QStringLiteral("Error"));
+            } else {
+                ShowCoverage(frame[5], frame[6], frame[7]);
+            }
+            break;
+        case 0x8A:
+            if (b4 == 0xFF) {
+                MessageBox(QStringLiteral("Calibration Save Error!"), QStringLiteral("Error"));
+            } else {
+                MessageBeep();
+                ShowCoverage(0, 0, 0);
+                SetDlgItemText(IDC_STATIC_SAMPLES, QStringLiteral("0"));
+            }
+            break;
+        default:
+            break;  // other answers are only logged and counted
+    }
+}
+
+// ---- Logs and recording --------------------------------------------------------------------
+
+void CCompassDlg::OnClearSend() {
+    m_strSend.clear();
+    UpdateData(false);
+}
+
+void CCompassDlg::OnClearReceived() {
+    m_strReceived.clear();
+    UpdateData(false);
+}
+
+void CCompassDlg::OnBrowseFolder() {
+    const auto folder = BrowseForFolder(QStringLiteral("请选择要保存接收数据的文件夹"));
+    if (folder && !folder->isEmpty()) {
+        m_strSaveFolder = folder->toStdString();
+        UpdateData(false);
+    }
+}
+
+void CCompassDlg::OnRecord() {
+    if (IsRecording()) {
+        m_btnRecord.SetWindowText(QStringLiteral("Save"));
+        FinishRecording();
+        return;
+    }
+    UpdateData(true);
+    switch (StartRecording(m_strSaveFolder, LocalTimeNow())) {
+        case RecordStart::Started:
+            m_btnRecord.SetWindowText(QStringLiteral("Stop"));
+            break;
+        case RecordStart::CreateFailed:
+            MessageBox(QStringLiteral("Creat file is fail!"));
+            break;
+        case RecordStart::NotFound:
+            MessageBox(QStringLiteral("failed"));
+            break;
+        case RecordStart::AllNamesTaken:
+            MessageBox(QStringLiteral("No record file name is free in %1: Rec00.txt to Rec99.txt "
+                                      "all exist. Move old records away or choose another "
+                                      "folder; nothing was overwritten.")
+                           .arg(QString::fromStdString(m_strSaveFolder)));
+            break;
+    }
+}
+
+void CCompassDlg::FinishRecording() {
+    if (StopRecording(m_strReceived, LocalTimeNow()) != RecordStop::Stopped) {
+        MessageBox(QStringLiteral("creat file is fail!!"));
+    }
+}
