@@ -1,0 +1,213 @@
+#include "Options.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+namespace modulesim {
+namespace {
+
+std::optional<double> ParseNumber(const std::string& text) {
+    if (text.empty())
+        return std::nullopt;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (*end != '\0' || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::optional<long long> ParseInteger(const std::string& text) {
+    long long value = 0;
+    const char* last = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), last, value);
+    if (text.empty() || ec != std::errc() || ptr != last)
+        return std::nullopt;
+    return value;
+}
+
+// "P,R,H" in degrees.
+std::optional<Reading> ParseReading(const std::string& text) {
+    std::vector<double> values;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        const auto value = ParseNumber(text.substr(start, comma - start));
+        if (!value || std::fabs(*value) > 999.99)
+            return std::nullopt;
+        values.push_back(*value);
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    if (values.size() != 3)
+        return std::nullopt;
+    return Reading{values[0], values[1], values[2]};
+}
+
+}  // namespace
+
+std::string UsageText() {
+    return R"(usage: modulesim [OPTIONS] [--run COMMAND [ARGS...]]
+
+Plays the compass module on a pseudo-terminal. Prints the device path (/dev/pts/N) on
+its own line, or with --run starts COMMAND with TORVA_COM1 set to the device and ends
+with COMMAND's exit status.
+
+  --address N        module address, 0..255 (default 0)
+  --auto RATE        start in automatic output, RATE frames per second
+  --rate RATE        automatic-output rate when it is switched on by request (default 10)
+  --frames N         stop automatic output after N frames in all
+  --duration S       end after S seconds
+  --fixed P,R,H      report fixed pitch, roll and heading instead of moving readings
+  --fail             answer zero, baud and address requests with error 01 and calibration
+                     requests with FF
+  --ack-all          also answer output-mode, mounting, declination and A/M-mode requests
+                     (00 in the request's code plus 0x80)
+  --bad-checksum     every frame sent carries a checksum one too high
+  --noise            random bytes (never 68) before every frame
+  --seed N           seed for --noise (default 1)
+  --split            write frames one byte at a time, 2 ms apart
+  --split-gap MS     --split with this gap between bytes (default 2)
+  --silent           send nothing at all
+  --vanish-after S   close the device after S seconds (it disappears), then end
+  --stats            on exit print "frames sent: N" to stderr (every frame written out
+                     whole, answers included)
+  --verbose          log requests and line-speed changes to stderr
+  --help             show this text
+  --run CMD ARGS...  run CMD with TORVA_COM1 set; all later arguments belong to CMD
+
+Answers: read 04 -> 84 (pitch, roll, heading, packed BCD); zero 05 -> 85; baud 0B -> 8B
+(index 0..5, others refused); address 0F -> 8F from the old address, then the new one
+holds; calibration start 08 -> 88 00; manual sample 45 -> 88 with the sample count (up to
+254); stop 09 -> 89 00 with coverage 100, 95, 87 percent; save 0A -> 8A 00. Output mode
+0C 01 starts and 0C 00 stops automatic output. Requests for another address are ignored,
+except the declination request 06, which every module takes.
+Ends cleanly on SIGINT or SIGTERM (passed on to COMMAND under --run).
+)";
+}
+
+std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error) {
+    Options options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&]() -> std::optional<std::string> {
+            if (i + 1 >= args.size()) {
+                error = arg + " needs a value";
+                return std::nullopt;
+            }
+            return args[++i];
+        };
+        auto amount = [&](std::optional<double>& target, const char* unit) {
+            const auto text = value();
+            if (!text)
+                return false;
+            const auto number = ParseNumber(*text);
+            if (!number || *number < 0) {
+                error = arg + ": not a number of " + unit + ": " + *text;
+                return false;
+            }
+            target = *number;
+            return true;
+        };
+        auto rate = [&]() {
+            const auto text = value();
+            if (!text)
+                return false;
+            const auto number = ParseNumber(*text);
+            if (!number || *number <= 0 || *number > 1e6) {
+                error = arg + ": rate must be above 0 and at most 1000000: " + *text;
+                return false;
+            }
+            options.rate = *number;
+            return true;
+        };
+        auto integer = [&](long long low, long long high) -> std::optional<long long> {
+            const auto text = value();
+            if (!text)
+                return std::nullopt;
+            const auto number = ParseInteger(*text);
+            if (!number || *number < low || *number > high) {
+                error = arg + ": expected a whole number from " + std::to_string(low) + " to " +
+                        std::to_string(high) + ": " + *text;
+                return std::nullopt;
+            }
+            return number;
+        };
+
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--address") {
+            const auto n = integer(0, 255);
+            if (!n)
+                return std::nullopt;
+            options.address = static_cast<int>(*n);
+        } else if (arg == "--auto") {
+            if (!rate())
+                return std::nullopt;
+            options.autoOutput = true;
+        } else if (arg == "--rate") {
+            if (!rate())
+                return std::nullopt;
+        } else if (arg == "--frames") {
+            options.frames = integer(0, 1LL << 60);
+            if (!options.frames)
+                return std::nullopt;
+        } else if (arg == "--duration") {
+            if (!amount(options.duration, "seconds"))
+                return std::nullopt;
+        } else if (arg == "--vanish-after") {
+            if (!amount(options.vanishAfter, "seconds"))
+                return std::nullopt;
+        } else if (arg == "--fixed") {
+            const auto text = value();
+            if (!text)
+                return std::nullopt;
+            options.fixed = ParseReading(*text);
+            if (!options.fixed) {
+                error = "--fixed: expected PITCH,ROLL,HEADING in degrees: " + *text;
+                return std::nullopt;
+            }
+        } else if (arg == "--seed") {
+            const auto n = integer(0, 0xFFFFFFFFLL);
+            if (!n)
+                return std::nullopt;
+            options.seed = static_cast<std::uint32_t>(*n);
+        } else if (arg == "--split-gap") {
+            std::optional<double> gap;
+            if (!amount(gap, "milliseconds"))
+                return std::nullopt;
+            options.split = true;
+            options.splitGapMs = *gap;
+        } else if (arg == "--fail") {
+            options.fail = true;
+        } else if (arg == "--ack-all") {
+            options.ackAll = true;
+        } else if (arg == "--bad-checksum") {
+            options.badChecksum = true;
+        } else if (arg == "--noise") {
+            options.noise = true;
+        } else if (arg == "--split") {
+            options.split = true;
+        } else if (arg == "--silent") {
+            options.silent = true;
+        } else if (arg == "--stats") {
+            options.stats = true;
+        } else if (arg == "--verbose") {
+            options.verbose = true;
+        } else if (arg == "--run") {
+            if (i + 1 >= args.size()) {
+                error = "--run needs a command";
+                return std::nullopt;
+            }
+            options.run.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+            break;
+        } else {
+            error = "unknown option: " + arg;
+            return std::nullopt;
+        }
+    }
+    return options;
+}
+
+}  // namespace modulesim

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Module.h"
+
+namespace modulesim {
+
+struct Options {
+    int address = 0;
+    bool autoOutput = false;
+    double rate = 10.0;                 // automatic-output frames per second
+    std::optional<long long> frames;    // automatic-output frames to send in all
+    std::optional<double> duration;     // seconds until the simulator ends
+    std::optional<double> vanishAfter;  // seconds until the device disappears
+    bool fail = false;
+    bool ackAll = false;
+    bool badChecksum = false;
+    bool noise = false;
+    bool split = false;
+    double splitGapMs = 2.0;
+    bool silent = false;
+    bool stats = false;
+    bool verbose = false;
+    std::uint32_t seed = 1;
+    std::optional<Reading> fixed;
+    std::vector<std::string> run;  // command and its arguments, empty when not running one
+    bool help = false;
+};
+
+// Parses the command line; on failure returns nothing and sets `error`.
+std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error);
+
+std::string UsageText();
+
+}  // namespace modulesim
