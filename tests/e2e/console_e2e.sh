@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# The real console under Xvfb against the module simulator: open the port, poll, send a
+# configuration command, switch to automatic output, close with Escape.
+# usage: console_e2e.sh TORVA MODULESIM
+set -euo pipefail
+
+torva=$1
+sim=$2
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*" >&2; echo "--- simulator log" >&2; tail -20 "$work/sim.err" >&2 || true; exit 1; }
+pass() { echo "ok: $*"; }
+convert=/usr/bin/convert
+compare=/usr/bin/compare
+import=/usr/bin/import
+
+# wait_for SECONDS COMMAND...: retry COMMAND every 0.1 s until it succeeds.
+wait_for() {
+    local deadline=$((SECONDS + $1)); shift
+    until "$@"; do
+        [ $SECONDS -ge $deadline ] && return 1
+        sleep 0.1
+    done
+}
+requests() { grep -c "$1" "$work/sim.err" || true; }
+
+# A display of our own.
+Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp 5>"$work/display" 2>/dev/null &
+pids+=($!)
+wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
+export DISPLAY=":$(cat "$work/display")"
+
+"$sim" --verbose --fixed 12.5,-3.25,271.4 >"$work/sim.out" 2>"$work/sim.err" &
+pids+=($!)
+wait_for 5 test -s "$work/sim.out" || fail "simulator printed no device"
+device=$(head -n 1 "$work/sim.out")
+
+HOME=$work TORVA_COM1=$device QT_QPA_PLATFORM=xcb "$torva" >"$work/torva.log" 2>&1 &
+torva_pid=$!
+pids+=($torva_pid)
+
+window=""
+find_window() { window=$(xdotool search --name '^MIRT QTX V1\.8$' 2>/dev/null | head -n 1); [ -n "$window" ]; }
+wait_for 20 find_window || fail "no window titled MIRT QTX V1.8"
+sleep 0.5
+geometry=$(xdotool getwindowgeometry "$window" | awk '/Geometry/ {print $2}')
+w=${geometry%x*}; h=${geometry#*x}
+[ $((w > 760 && w < 785 && h > 750 && h < 775)) -eq 1 ] || fail "window is $geometry, expected about 772x763"
+pass "window MIRT QTX V1.8 is ${geometry}"
+
+# Dialog units to window pixels: 1.75 px a unit both ways for the template font.
+click() { # click X Y W H (dialog units of the control)
+    local x=$(( ($1 * 2 + $3) * 7 / 8 )) y=$(( ($2 * 2 + $4) * 7 / 8 ))
+    xdotool mousemove --window "$window" "$x" "$y" click 1
+}
+shot() { $import -window "$window" "$1"; }
+# region_differs A B X Y W H: the two screenshots differ inside the control's rectangle.
+region_differs() {
+    local geom
+    geom="$(( $5 * 7 / 4 ))x$(( $6 * 7 / 4 ))+$(( $3 * 7 / 4 ))+$(( $4 * 7 / 4 ))"
+    $convert "$1" -crop "$geom" +repage "$work/a.png"
+    $convert "$2" -crop "$geom" +repage "$work/b.png"
+    local diff
+    diff=$($compare -metric AE "$work/a.png" "$work/b.png" null: 2>&1 || true)
+    [ "${diff%% *}" != "0" ]
+}
+
+shot "$work/start.png"
+
+click 122 23 40 23   # OpenCom
+sleep 0.3
+click 159 66 42 23   # GO
+wait_for 5 grep -q ": read" "$work/sim.err" || fail "no read request after OpenCom and GO"
+grep -q "line speed 9600" "$work/sim.err" || fail "the console did not set the line to 9600 bit/s"
+pass "OpenCom opened $device at 9600 bit/s and GO polls"
+before=$(requests ": read")
+sleep 3
+after=$(requests ": read")
+reads=$((after - before))
+[ "$reads" -ge 27 ] && [ "$reads" -le 33 ] || fail "$reads read requests in 3 s, expected 30 +- 3"
+pass "$reads read requests in 3 s"
+grep -q "request 68 04 00 04 08: read" "$work/sim.err" || fail "read request is not 68 04 00 04 08"
+
+shot "$work/polling.png"
+for display in "214 73 204 67" "215 144 204 66" "215 211 204 62"; do
+    # shellcheck disable=SC2086
+    region_differs "$work/start.png" "$work/polling.png" $display || fail "display at $display did not change"
+done
+pass "the three reading displays changed"
+
+# SetZero goes out in place of one read request; its answer raises a box while polling goes on.
+click 34 72 39 21
+wait_for 3 grep -q "request 68 05 00 05 01 0B: set zero" "$work/sim.err" || fail "SetZero frame not sent"
+pass "SetZero sent 68 05 00 05 01 0B"
+box=""
+find_box() { box=$(xdotool search --onlyvisible --name '^Success$' 2>/dev/null | head -n 1); [ -n "$box" ]; }
+wait_for 5 find_box || fail "no Success box for the zero answer"
+before=$(requests ": read")
+sleep 1
+after=$(requests ": read")
+[ $((after - before)) -ge 7 ] || fail "polling stopped while the box was open ($((after - before)) reads in 1 s)"
+pass "polling goes on while the Success box is open"
+xdotool windowfocus "$box" 2>/dev/null || true
+xdotool key Return
+wait_for 5 bash -c "! xdotool search --onlyvisible --name '^Success$' >/dev/null 2>&1" || fail "the Success box did not close"
+pass "the Success box closed with Enter"
+
+# AutoOut: read requests stop although polling is on; the simulator streams by itself.
+click 34 188 39 21
+wait_for 3 grep -q "0C 01" "$work/sim.err" || fail "AutoOut frame not sent"
+sleep 0.3
+before=$(requests ": read")
+sleep 1.5
+after=$(requests ": read")
+[ "$after" -eq "$before" ] || fail "read requests went on in automatic output"
+pass "automatic output: no read requests for 1.5 s"
+
+shot "$work/final.png"
+[ -n "${TORVA_E2E_SHOT:-}" ] && cp "$work/final.png" "$TORVA_E2E_SHOT"
+
+# Escape closes the window, the program ends and the port is released.
+xdotool windowfocus "$window" 2>/dev/null || true
+xdotool key Escape
+wait_for 5 bash -c "! kill -0 $torva_pid 2>/dev/null" || fail "the console did not end on Escape"
+status=0; wait "$torva_pid" || status=$?
+[ "$status" -eq 0 ] || { cat "$work/torva.log" >&2; fail "the console exited with status $status"; }
+lock="LCK..${device#/dev/}"
+lock=${lock//\//_}
+[ ! -e "/var/lock/$lock" ] && [ ! -e "/tmp/$lock" ] || fail "lock file $lock left behind"
+pass "Escape ended the console and released $device"
+echo "e2e: all checks passed"
