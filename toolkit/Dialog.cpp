@@ -398,6 +398,9 @@ void DDX_Text(CDataExchange* pDX, int id, std::string& value) {
     CDialogBase* dlg = pDX->m_pDlgWnd;
     const bool isPane = dlg->m_panes.count(id) != 0;
     if (pDX->m_bSaveAndValidate) {
+        // A disabled pane holds nothing the operator could have changed; reading it back could
+        // only drop lines logged since the last refresh.
+        if (isPane && !dlg->GetDlgItem(id)->isEnabled()) return;
         value = isPane ? dlg->GetPaneText(id) : dlg->GetDlgItemText(id).toStdString();
     } else if (isPane) {
         dlg->SetPaneText(id, value);

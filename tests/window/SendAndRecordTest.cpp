@@ -53,6 +53,9 @@ TEST_F(SendFromWindow, SetMagSendsTheCommittedDeclinationOnceWithAddressZero) {
     // The line is logged at once but shown only at the next refresh.
     EXPECT_EQ(dlg->m_strSend, "68 06 00 06 11 23 40 \r\n");
     EXPECT_EQ(Text(IDC_EDIT_SEND), "");
+    // A commit before that refresh does not take the line back out of the log.
+    Edit(IDC_EDIT_ADDRESS)->setText("4");
+    EXPECT_EQ(dlg->m_strSend, "68 06 00 06 11 23 40 \r\n");
     Click(IDC_BTN_CLEAR_RECEIVED);
     EXPECT_EQ(Text(IDC_EDIT_SEND), "68 06 00 06 11 23 40 \n");
 }
