@@ -396,6 +396,14 @@ bool CCompassDlg::FeedInput(const QByteArray& input) {
     return true;
 }
 
+void CCompassDlg::ShowAcknowledgement(bool success) {
+    if (success) {
+        MessageBox(QStringLiteral("Successful!"), QStringLiteral("Success"));
+    } else {
+        MessageBox(QStringLiteral("Error!"), QStringLiteral("Error"));
+    }
+}
+
 void CCompassDlg::DispatchResponse() {
     // Take what is needed first: a box below runs a nested loop in which more bytes arrive.
     const std::uint8_t* frame = AssembledFrame();
@@ -409,19 +417,11 @@ void CCompassDlg::DispatchResponse() {
             break;
         case 0x85:
         case 0x8B:
-            if (b4 == 0) {
-                MessageBox(QStringLiteral("Successful!"), QStringLiteral("Success"));
-            } else {
-                MessageBox(QStringLiteral("Error!"), QStringLiteral("Error"));
-            }
+            ShowAcknowledgement(b4 == 0);
             break;
         case 0x8F:
-            if (b4 == 0) {
-                m_nAddress = m_nNewAddress;
-                MessageBox(QStringLiteral("Successful!"), QStringLiteral("Success"));
-            } else {
-                MessageBox(QStringLiteral("Error!"), QStringLiteral("Error"));
-            }
+            if (b4 == 0) m_nAddress = m_nNewAddress;
+            ShowAcknowledgement(b4 == 0);
             break;
         case 0x88:
             if (b4 == 0xFF) {

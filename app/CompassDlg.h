@@ -94,6 +94,7 @@ private:
     // without a refresh.
     bool FeedInput(const QByteArray& input);
     void DispatchResponse();
+    void ShowAcknowledgement(bool success);
     void ShowReadings();
     void ShowCoverage(unsigned x, unsigned y, unsigned z);
     void FinishRecording();

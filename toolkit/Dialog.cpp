@@ -409,26 +409,30 @@ void DDX_Text(CDataExchange* pDX, int id, std::string& value) {
     }
 }
 
-void DDX_Text(CDataExchange* pDX, int id, std::uint32_t& value) {
+namespace {
+
+// One numeric field: parse on commit (rejecting with `message`), format on refresh.
+template <class T, class Parse, class Format>
+void ExchangeNumber(CDataExchange* pDX, int id, T& value, Parse parse, Format format,
+                    const QString& message) {
     CDialogBase* dlg = pDX->m_pDlgWnd;
     if (pDX->m_bSaveAndValidate) {
-        const auto parsed = ParseUnsignedField(dlg->GetDlgItemText(id).toStdString());
-        if (!parsed) pDX->Fail(id, UnsignedFieldMessage());
+        const auto parsed = parse(dlg->GetDlgItemText(id).toStdString());
+        if (!parsed) pDX->Fail(id, message);
         value = *parsed;
     } else {
-        dlg->SetDlgItemText(id, QString::fromStdString(FormatUnsignedField(value)));
+        dlg->SetDlgItemText(id, QString::fromStdString(format(value)));
     }
 }
 
+}  // namespace
+
+void DDX_Text(CDataExchange* pDX, int id, std::uint32_t& value) {
+    ExchangeNumber(pDX, id, value, ParseUnsignedField, FormatUnsignedField, UnsignedFieldMessage());
+}
+
 void DDX_Text(CDataExchange* pDX, int id, double& value) {
-    CDialogBase* dlg = pDX->m_pDlgWnd;
-    if (pDX->m_bSaveAndValidate) {
-        const auto parsed = ParseDoubleField(dlg->GetDlgItemText(id).toStdString());
-        if (!parsed) pDX->Fail(id, DoubleFieldMessage());
-        value = *parsed;
-    } else {
-        dlg->SetDlgItemText(id, QString::fromStdString(FormatDoubleField(value)));
-    }
+    ExchangeNumber(pDX, id, value, ParseDoubleField, FormatDoubleField, DoubleFieldMessage());
 }
 
 void CDialogBase::Bind(int id, Notification code, std::function<void()> handler) {
