@@ -1,0 +1,41 @@
+// Random bytes through the receive path's assembler and logs: no out-of-bounds access, and
+// every completed frame is as long as its length byte says.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "Response.h"
+#include "TrafficLog.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::string frameHex;
+    std::string received;
+    // The assembler is the program's one instance and keeps a partial frame across inputs.
+    static std::size_t bytesInFrame = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+        LogReceivedByte(frameHex, data[i]);
+        ++bytesInFrame;
+        switch (FeedByte(data[i])) {
+            case FeedOutcome::Stored:
+                break;
+            case FeedOutcome::Rejected:
+                LogRejectedBytes(received, frameHex);
+                bytesInFrame = 0;
+                break;
+            case FeedOutcome::Complete: {
+                const std::uint8_t* frame = AssembledFrame();
+                if (frame[0] != 0x68 || frame[1] < 4 || frame[1] > 49 ||
+                    bytesInFrame < static_cast<std::size_t>(frame[1]) + 1) {
+                    std::abort();
+                }
+                LogCompletedFrame(received, frameHex);
+                AssembledFrameChecksumHolds();
+                DecodeBcdReading(frame[4], frame[5], frame[6]);
+                bytesInFrame = 0;
+                break;
+            }
+        }
+    }
+    return 0;
+}
