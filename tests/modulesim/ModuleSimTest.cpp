@@ -1,574 +1,257 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
-#include <initializer_list>
+#include <cstdio>
+#include <cstdlib>
+#include <numeric>
+#include <optional>
 #include <regex>
+#include <sstream>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
-
-#include "SimHarness.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
 
-Bytes B(std::initializer_list<int> values) {
-    Bytes out;
-    for (int v : values)
-        out.push_back(static_cast<std::uint8_t>(v));
-    return out;
+// Waits for input until the deadline and reads it: the count, 0 for nothing, -1 at the end.
+ssize_t ReadSome(int fd, std::uint8_t* buf, std::size_t size, Clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(std::max<long long>(0, left.count()))) <= 0)
+        return 0;
+    const ssize_t n = ::read(fd, buf, size);
+    return n > 0 ? n : -1;
 }
 
-// A request as the console frames it: 68 L address command payload checksum.
-Bytes Request(int address, int command, std::initializer_list<int> payload = {}) {
-    Bytes frame = B({0x68, static_cast<int>(4 + payload.size()), address, command});
-    for (int v : payload)
-        frame.push_back(static_cast<std::uint8_t>(v));
-    frame.push_back(0);
-    frame.back() = ExpectedChecksum(frame);
+// The simulator and the device side of its pseudo-terminal (which it has made raw). The shell
+// prints its process id, then becomes the simulator, which prints the device path.
+class Sim {
+public:
+    explicit Sim(const std::string& args)
+        : m_out(::popen(("echo $$; exec " MODULESIM_PATH " " + args).c_str(), "r")) {
+        if (!m_out)
+            throw std::runtime_error("cannot start the simulator");
+        std::string lines;  // a sanitizer build may take a while to start
+        std::uint8_t c = 0;
+        while (std::count(lines.begin(), lines.end(), '\n') < 2 &&
+               ReadSome(::fileno(m_out), &c, 1, Clock::now() + 10s) > 0)
+            lines += static_cast<char>(c);
+        std::istringstream(lines) >> m_pid >> path;
+        m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    }
+    ~Sim() {
+        if (m_out && m_pid > 0)
+            ::kill(m_pid, SIGKILL);
+        if (m_out)
+            ::pclose(m_out);
+        ::close(m_fd);
+    }
+    // The exit status once the process ends (its output closes) within `timeout`, else -1.
+    int WaitExit(std::chrono::milliseconds timeout) {
+        std::uint8_t buf[256];
+        ssize_t n = 0;
+        while ((n = ReadSome(::fileno(m_out), buf, sizeof buf, Clock::now() + timeout)) > 0) {
+        }
+        return n < 0 ? WEXITSTATUS(::pclose(std::exchange(m_out, nullptr))) : -1;
+    }
+    void Write(const Bytes& bytes) {
+        EXPECT_EQ(::write(m_fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    // The next frame from a start byte, L+1 bytes in all; bytes before it count as skipped.
+    std::optional<Bytes> NextFrame(std::chrono::milliseconds timeout = 3s) {
+        const auto deadline = Clock::now() + timeout;
+        for (;;) {
+            const auto start = std::find(m_buffer.begin(), m_buffer.end(), 0x68);
+            skipped += start - m_buffer.begin();
+            m_buffer.erase(m_buffer.begin(), start);
+            if (m_buffer.size() >= 2 && m_buffer.size() > m_buffer[1]) {
+                Bytes frame(m_buffer.begin(), m_buffer.begin() + m_buffer[1] + 1);
+                m_buffer.erase(m_buffer.begin(), m_buffer.begin() + m_buffer[1] + 1);
+                return frame;
+            }
+            if (Fill(deadline) <= 0)
+                return std::nullopt;
+        }
+    }
+    bool QuietFor(std::chrono::milliseconds window) {
+        return m_buffer.empty() && Fill(Clock::now() + window) == 0;
+    }
+    // Reads more from the device: the count, 0 when nothing came, -1 once the device is gone.
+    ssize_t Fill(Clock::time_point deadline) {
+        std::uint8_t buf[4096];
+        const ssize_t n = ReadSome(m_fd, buf, sizeof buf, deadline);
+        reads += n > 0 ? 1 : 0;
+        m_buffer.insert(m_buffer.end(), buf, buf + std::max<ssize_t>(n, 0));
+        return n;
+    }
+
+    std::string path;
+    int reads = 0;  // reads that returned data
+    long skipped = 0;
+
+private:
+    FILE* m_out;
+    pid_t m_pid = -1;
+    int m_fd = -1;
+    Bytes m_buffer;
+};
+
+std::string Hex(const Bytes& bytes) {
+    constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    for (std::uint8_t b : bytes)
+        text += std::string(text.empty() ? "" : " ") + kDigits[b >> 4] + kDigits[b & 15];
+    return text;
+}
+
+// 68 L address command payload checksum, written for the tests independently of the simulator.
+Bytes Request(std::uint8_t address, std::uint8_t command, const Bytes& payload = {}) {
+    Bytes frame{0x68, static_cast<std::uint8_t>(4 + payload.size()), address, command};
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    frame.push_back(static_cast<std::uint8_t>(std::accumulate(frame.begin() + 1, frame.end(), 0u)));
     return frame;
 }
 
-Bytes Read(int address) {
-    return Request(address, 0x04);
-}
-
-struct Angles {
-    double pitch;
-    double roll;
-    double heading;
-};
-
-// Checks a reading frame completely and returns its three values.
-Angles ExpectReading(const Bytes& frame, int address) {
-    EXPECT_EQ(frame.size(), 14u) << Hex(frame);
-    if (frame.size() != 14)
+// Checks a reading frame completely and returns pitch, roll and heading. Packed BCD reads as
+// its own hex text: a sign digit 0 or 1, then five decimal digits of hundredths.
+std::array<double, 3> ExpectReading(const std::optional<Bytes>& frame, int address) {
+    if (!frame || frame->size() != 14 || (*frame)[2] != address || (*frame)[3] != 0x84) {
+        ADD_FAILURE() << "no reading frame from " << address << ": " << (frame ? Hex(*frame) : "");
         return {};
-    EXPECT_EQ(frame[1], 0x0D);
-    EXPECT_EQ(frame[2], address);
-    EXPECT_EQ(frame[3], 0x84);
-    EXPECT_TRUE(ChecksumHolds(frame)) << Hex(frame);
-    const auto pitch = DecodeAngle(frame[4], frame[5], frame[6]);
-    const auto roll = DecodeAngle(frame[7], frame[8], frame[9]);
-    const auto heading = DecodeAngle(frame[10], frame[11], frame[12]);
-    EXPECT_TRUE(pitch && roll && heading) << "not packed BCD: " << Hex(frame);
-    if (!pitch || !roll || !heading)
-        return {};
-    EXPECT_LE(std::fabs(*pitch), 45.0);
-    EXPECT_LE(std::fabs(*roll), 45.0);
-    EXPECT_GE(*heading, 0.0);
-    EXPECT_LT(*heading, 360.0);
-    return {*pitch, *roll, *heading};
-}
-
-double HeadingStep(double a, double b) {
-    const double d = std::fabs(a - b);
-    return std::min(d, 360.0 - d);
-}
-
-SimProcess Start(std::vector<std::string> args) {
-    return SimProcess({std::move(args)});
-}
-
-// --- readings -----------------------------------------------------------------------------
-
-TEST(modulesimReading, ReadRequestGetsAValidReadingFrame) {
-    SimProcess sim = Start({});
-    ASSERT_TRUE(std::regex_match(sim.Path(), std::regex("/dev/pts/[0-9]+"))) << sim.Path();
-    Port port(sim.Path());
-    port.Write(Read(0));
-    const auto frame = port.NextFrame();
-    ASSERT_TRUE(frame);
-    ExpectReading(*frame, 0);
-}
-
-TEST(modulesimReading, FixedReadingsAreEncodedAsPackedBcd) {
-    struct Case {
-        const char* fixed;
-        int address;
-        Bytes values;  // bytes 4..12
-    };
-    const Case cases[] = {
-        {"-12.34,5.6,359.99", 1, B({0x10, 0x12, 0x34, 0x00, 0x05, 0x60, 0x03, 0x59, 0x99})},
-        {"0,0,0", 0, B({0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00})},
-        // Rounds to hundredths; a value rounding to zero carries no sign.
-        {"-0.004,123.456,-999.99", 7, B({0x00, 0x00, 0x00, 0x01, 0x23, 0x46, 0x19, 0x99, 0x99})},
-        {"-45,0.01,180.5", 255, B({0x10, 0x45, 0x00, 0x00, 0x00, 0x01, 0x01, 0x80, 0x50})},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.fixed);
-        SimProcess sim = Start({"--fixed", c.fixed, "--address", std::to_string(c.address)});
-        Port port(sim.Path());
-        port.Write(Read(c.address));
-        const auto frame = port.NextFrame();
-        ASSERT_TRUE(frame);
-        ASSERT_EQ(frame->size(), 14u) << Hex(*frame);
-        EXPECT_EQ(Bytes(frame->begin() + 4, frame->begin() + 13), c.values) << Hex(*frame);
-        EXPECT_TRUE(ChecksumHolds(*frame)) << Hex(*frame);
     }
+    const Bytes& f = *frame;
+    EXPECT_EQ(Hex(f), Hex(Request(f[2], f[3], Bytes(f.begin() + 4, f.end() - 1))));  // checksum
+    std::array<double, 3> angles{};
+    for (std::size_t k = 0; k < 3; ++k) {
+        char digits[8];
+        std::snprintf(digits, sizeof digits, "%02X%02X%02X", f[4 + 3 * k], f[5 + 3 * k],
+                      f[6 + 3 * k]);
+        EXPECT_EQ(std::string(digits).find_first_not_of("0123456789"), std::string::npos) << Hex(f);
+        EXPECT_LT(digits[0], '2') << "sign digit: " << Hex(f);
+        angles[k] = (digits[0] == '1' ? -1 : 1) * std::strtol(digits + 1, nullptr, 10) / 100.0;
+    }
+    EXPECT_TRUE(std::fabs(angles[0]) <= 45 && std::fabs(angles[1]) <= 45) << Hex(f);
+    EXPECT_TRUE(angles[2] >= 0.0 && angles[2] < 360.0) << Hex(f);
+    return angles;
 }
 
-TEST(modulesimReading, KnownReadingFrameMatchesByteForByte) {
-    SimProcess sim = Start({"--fixed", "-12.34,5.6,359.99", "--address", "1"});
-    Port port(sim.Path());
-    port.Write(B({0x68, 0x04, 0x01, 0x04, 0x09}));
-    const auto frame = port.NextFrame();
-    ASSERT_TRUE(frame);
-    EXPECT_EQ(Hex(*frame), "68 0D 01 84 10 12 34 00 05 60 03 59 99 42");
-}
-
-TEST(modulesimReading, ReadingsMoveSmoothly) {
-    using Clock = std::chrono::steady_clock;
-    // No angle may move faster than this; a step may take as long as the test was away.
-    constexpr double kMaxDegreesPerSecond = 25.0;
-    SimProcess sim = Start({});
-    Port port(sim.Path());
-    auto sent = Clock::now();
-    port.Write(Read(0));
-    auto frame = port.NextFrame();
-    ASSERT_TRUE(frame);
-    const Angles first = ExpectReading(*frame, 0);
-    Angles previous = first;
+TEST(ModuleSim, ReadRequestsGetValidReadingsThatMoveSmoothly) {
+    Sim sim("");
+    std::array<double, 3> previous{};
+    Clock::time_point previousSent;
     bool moved = false;
-    const auto deadline = Clock::now() + 3s;
-    for (int i = 0; (i < 20 || !moved) && Clock::now() < deadline; ++i) {
-        const auto previousSent = sent;
-        sent = Clock::now();
-        port.Write(Read(0));
-        frame = port.NextFrame();
-        ASSERT_TRUE(frame);
-        const double elapsed = std::chrono::duration<double>(Clock::now() - previousSent).count();
-        const double limit = kMaxDegreesPerSecond * elapsed + 0.02;
-        const Angles now = ExpectReading(*frame, 0);
-        EXPECT_LE(std::fabs(now.pitch - previous.pitch), limit);
-        EXPECT_LE(std::fabs(now.roll - previous.roll), limit);
-        EXPECT_LE(HeadingStep(now.heading, previous.heading), limit);
-        moved = moved || now.heading != first.heading || now.pitch != first.pitch ||
-                now.roll != first.roll;
+    for (int i = 0; i < 20 || (!moved && i < 5000); ++i) {
+        const auto sent = Clock::now();
+        sim.Write(Request(0, 0x04));
+        const auto now = ExpectReading(sim.NextFrame(), 0);
+        // At most 25 degrees a second, over as long as the test was away.
+        const double limit =
+            25 * std::chrono::duration<double>(Clock::now() - previousSent).count();
+        for (std::size_t k = 0; i > 0 && k < 3; ++k) {
+            const double step = std::fabs(now[k] - previous[k]);
+            EXPECT_LE(k == 2 ? std::min(step, 360.0 - step) : step, limit + 0.02) << k;
+        }
+        moved = moved || (i > 0 && now != previous);
         previous = now;
+        previousSent = sent;
     }
-    EXPECT_TRUE(moved) << "readings did not change in 3 s";
+    EXPECT_TRUE(moved) << "readings did not change";
+
+    Sim fixed("--fixed -12.34,5.6,359.99 --address 1");
+    fixed.Write(Request(1, 0x04));
+    const auto frame = fixed.NextFrame();
+    EXPECT_EQ(frame ? Hex(*frame) : "", "68 0D 01 84 10 12 34 00 05 60 03 59 99 42");
 }
 
-// --- acknowledgements ---------------------------------------------------------------------
+// Answers by default and under --fail, in order on one module.
+class Answers : public ::testing::TestWithParam<bool> {};
 
-struct AckCase {
-    const char* name;
-    Bytes request;
-    int code;
-    int status;      // byte 4 by default
-    int failStatus;  // byte 4 with --fail
-};
-
-class modulesimAck : public ::testing::TestWithParam<bool> {};
-
-TEST_P(modulesimAck, AnswersZeroBaudAndAddressRequests) {
-    const bool fail = GetParam();
-    const AckCase cases[] = {
-        {"set zero", Request(0, 0x05, {0x01}), 0x85, 0x00, 0x01},
-        {"cancel zero", Request(0, 0x05, {0x00}), 0x85, 0x00, 0x01},
-        {"baud 9600", Request(0, 0x0B, {0x02}), 0x8B, 0x00, 0x01},
-        {"baud 115200", Request(0, 0x0B, {0x05}), 0x8B, 0x00, 0x01},
-        {"baud without selection", Request(0, 0x0B, {0xFF}), 0x8B, 0x01, 0x01},
-        {"address", Request(0, 0x0F, {0x00}), 0x8F, 0x00, 0x01},
-    };
-    SimProcess sim = Start(fail ? std::vector<std::string>{"--fail"} : std::vector<std::string>{});
-    Port port(sim.Path());
-    for (const AckCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        port.Write(c.request);
-        const auto frame = port.NextFrame();
-        ASSERT_TRUE(frame);
-        ASSERT_EQ(frame->size(), 6u) << Hex(*frame);
-        EXPECT_EQ((*frame)[2], 0x00);
-        EXPECT_EQ((*frame)[3], c.code);
-        EXPECT_EQ((*frame)[4], fail ? c.failStatus : c.status);
-        EXPECT_TRUE(ChecksumHolds(*frame)) << Hex(*frame);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(DefaultAndFail, modulesimAck, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "Fail" : "Default"; });
-
-TEST(modulesimAddress, NewAddressIsAnsweredAndOldIgnored) {
-    SimProcess sim = Start({"--address", "1"});
-    Port port(sim.Path());
-    port.Write(B({0x68, 0x05, 0x01, 0x0F, 0x05, 0x1A}));
-    const auto answer = port.NextFrame();
-    ASSERT_TRUE(answer);
-    // Answered from the old address; the new one holds afterwards.
-    EXPECT_EQ(Hex(*answer), "68 05 01 8F 00 95");
-
-    port.Write(Read(5));
-    const auto reading = port.NextFrame();
-    ASSERT_TRUE(reading);
-    ExpectReading(*reading, 5);
-    port.Write(Read(1));
-    EXPECT_TRUE(port.QuietFor(300ms));
-}
-
-TEST(modulesimAddress, FailedAddressChangeKeepsTheOldAddress) {
-    SimProcess sim = Start({"--address", "1", "--fail"});
-    Port port(sim.Path());
-    port.Write(B({0x68, 0x05, 0x01, 0x0F, 0x05, 0x1A}));
-    const auto answer = port.NextFrame();
-    ASSERT_TRUE(answer);
-    EXPECT_EQ(Hex(*answer), "68 05 01 8F 01 96");
-
-    port.Write(Read(5));
-    EXPECT_TRUE(port.QuietFor(300ms));
-    port.Write(Read(1));
-    const auto reading = port.NextFrame();
-    ASSERT_TRUE(reading);
-    ExpectReading(*reading, 1);
-}
-
-TEST(modulesimAddress, RequestsForOtherAddressesAreIgnored) {
-    SimProcess sim = Start({"--address", "3"});
-    Port port(sim.Path());
-    for (int address : {0, 2, 4, 255})
-        port.Write(Read(address));
-    port.Write(Request(0, 0x05, {0x01}));
-    EXPECT_TRUE(port.QuietFor(300ms));
-    port.Write(Read(3));
-    const auto reading = port.NextFrame();
-    ASSERT_TRUE(reading);
-    ExpectReading(*reading, 3);
-}
-
-TEST(modulesimAddress, DeclinationRequestIsTakenWhateverTheModuleAddress) {
-    // With --ack-all the module confirms what it took, so the address rule becomes visible.
-    SimProcess sim = Start({"--address", "3", "--ack-all"});
-    Port port(sim.Path());
-    port.Write(B({0x68, 0x06, 0x00, 0x06, 0x11, 0x23, 0x40}));
-    const auto answer = port.NextFrame();
-    ASSERT_TRUE(answer);
-    EXPECT_EQ((*answer)[2], 0x03);
-    EXPECT_EQ((*answer)[3], 0x86);
-    EXPECT_TRUE(ChecksumHolds(*answer));
-}
-
-TEST(modulesimAddress, UnansweredRequestsSendNothingByDefault) {
-    SimProcess sim = Start({});
-    Port port(sim.Path());
-    // Declination, answer mode, both mountings, M-mode and A-mode: taken silently.
-    for (const Bytes& request :
-         {B({0x68, 0x06, 0x00, 0x06, 0x10, 0x01, 0x1D}), Request(0, 0x0C, {0x00}),
-          Request(0, 0x2A, {0x00}), Request(0, 0x2A, {0x01}), Request(0, 0x43), Request(0, 0x44)}) {
-        port.Write(request);
-    }
-    port.Write(Read(0));
-    const auto first = port.NextFrame();
-    ASSERT_TRUE(first);
-    ExpectReading(*first, 0);
-}
-
-TEST(modulesimAddress, AckAllAnswersTheOtherwiseSilentRequests) {
-    struct Case {
+TEST_P(Answers, ZeroBaudCalibrationAndAddress) {
+    const struct {
         Bytes request;
-        int code;
+        const char* ok;
+        const char* failed;
+    } cases[] = {
+        {Request(0, 0x05, {1}), "68 05 00 85 00 8A", "68 05 00 85 01 8B"},  // set zero
+        {Request(0, 0x0B, {2}), "68 05 00 8B 00 90", "68 05 00 8B 01 91"},
+        {Request(0, 0x0B, {0xFF}), "68 05 00 8B 01 91", "68 05 00 8B 01 91"},  // no selection
+        {Request(0, 0x08), "68 05 00 88 00 8D", "68 05 00 88 FF 8C"},          // calibration start
+        {Request(0, 0x45), "68 05 00 88 01 8E", "68 05 00 88 FF 8C"},          // samples
+        {Request(0, 0x45), "68 05 00 88 02 8F", "68 05 00 88 FF 8C"},
+        {Request(0, 0x08), "68 05 00 88 00 8D", "68 05 00 88 FF 8C"},  // counts from 0 again
+        {Request(0, 0x45), "68 05 00 88 01 8E", "68 05 00 88 FF 8C"},
+        {Request(0, 0x09), "68 08 00 89 00 64 5F 57 AB", "68 08 00 89 FF 00 00 00 90"},  // stop
+        {Request(0, 0x0A), "68 05 00 8A 00 8F", "68 05 00 8A FF 8E"},                    // save
+        {Request(0, 0x0F, {5}), "68 05 00 8F 00 94", "68 05 00 8F 01 95"},  // from the old address
     };
-    const Case cases[] = {
-        {Request(0, 0x0C, {0x00}), 0x8C},
-        {Request(0, 0x2A, {0x01}), 0xAA},
-        {Request(0, 0x43), 0xC3},
-        {Request(0, 0x44), 0xC4},
-    };
-    SimProcess sim = Start({"--ack-all"});
-    Port port(sim.Path());
-    for (const Case& c : cases) {
-        SCOPED_TRACE(Hex(c.request));
-        port.Write(c.request);
-        const auto frame = port.NextFrame();
-        ASSERT_TRUE(frame);
-        EXPECT_EQ((*frame)[3], c.code);
-        EXPECT_EQ((*frame)[4], 0x00);
-        EXPECT_TRUE(ChecksumHolds(*frame));
+    Sim sim(GetParam() ? "--fail" : "");
+    for (const auto& c : cases) {
+        sim.Write(c.request);
+        const auto frame = sim.NextFrame();
+        EXPECT_EQ(frame ? Hex(*frame) : "", GetParam() ? c.failed : c.ok) << Hex(c.request);
     }
+    const int now = GetParam() ? 0 : 5;  // the new address holds unless the change failed
+    sim.Write(Request(5 - now, 0x04));
+    sim.Write(Request(now, 0x04));
+    ExpectReading(sim.NextFrame(), now);
+    EXPECT_TRUE(sim.QuietFor(300ms));
 }
 
-// --- request parsing ----------------------------------------------------------------------
+INSTANTIATE_TEST_SUITE_P(ModuleSim, Answers, ::testing::Bool());
 
-TEST(modulesimRequests, BrokenRequestsAreDroppedAndTheNextOneFound) {
-    struct Case {
-        const char* name;
-        Bytes bytes;
-        int answers;
-    };
-    auto join = [](std::initializer_list<Bytes> parts) {
-        Bytes out;
-        for (const Bytes& p : parts)
-            out.insert(out.end(), p.begin(), p.end());
-        return out;
-    };
-    const Case cases[] = {
-        {"noise before a request", join({B({0x00, 0xFF, 0x13, 0x84}), Read(0)}), 1},
-        {"bad checksum", B({0x68, 0x04, 0x00, 0x04, 0x09}), 0},
-        {"bad checksum then good", join({B({0x68, 0x04, 0x00, 0x04, 0x09}), Read(0)}), 1},
-        {"length 3", join({B({0x68, 0x03, 0x00, 0x04}), Read(0)}), 1},
-        {"length 50", join({B({0x68, 0x32, 0x00, 0x04, 0x36}), Read(0)}), 1},
-        {"start byte as length", B({0x68, 0x68, 0x04, 0x00, 0x04, 0x08}), 1},
-        {"two requests in one write", join({Read(0), Request(0, 0x05, {0x01})}), 2},
-    };
-    SimProcess sim = Start({});
-    Port port(sim.Path());
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        port.Write(c.bytes);
-        for (int i = 0; i < c.answers; ++i) {
-            const auto frame = port.NextFrame();
-            ASSERT_TRUE(frame) << "answer " << i;
-            EXPECT_TRUE(ChecksumHolds(*frame));
-        }
-        EXPECT_TRUE(port.QuietFor(150ms));
+TEST(ModuleSim, AutomaticOutputAndEachFaultModeDoWhatTheySay) {
+    Sim bad("--bad-checksum");
+    bad.Write(Request(0, 0x05, {1}));
+    const auto frame = bad.NextFrame();
+    EXPECT_EQ(frame ? Hex(*frame) : "", "68 05 00 85 00 8B");  // one more than 8A
+    // Noise before every frame; a start byte in it would break the frame that follows.
+    Sim noisy("--auto 2000 --noise");
+    for (int i = 0; i < 100; ++i) {
+        const long skipped = noisy.skipped;
+        ExpectReading(noisy.NextFrame(), 0);
+        EXPECT_GT(noisy.skipped, skipped) << "no noise before frame " << i;
     }
-}
-
-TEST(modulesimRequests, RequestSpreadOverWritesIsAnswered) {
-    SimProcess sim = Start({});
-    Port port(sim.Path());
-    port.Write(B({0x68, 0x04}));
-    EXPECT_TRUE(port.QuietFor(100ms));
-    port.Write(B({0x00, 0x04}));
-    EXPECT_TRUE(port.QuietFor(100ms));
-    port.Write(B({0x08}));
-    const auto frame = port.NextFrame();
-    ASSERT_TRUE(frame);
-    ExpectReading(*frame, 0);
-}
-
-// --- calibration --------------------------------------------------------------------------
-
-TEST(modulesimCalibration, WorkflowAnswers) {
-    SimProcess sim = Start({});
-    Port port(sim.Path());
-    auto exchange = [&](const Bytes& request) {
-        port.Write(request);
-        const auto frame = port.NextFrame();
-        EXPECT_TRUE(frame) << "no answer to " << Hex(request);
-        if (frame) {
-            EXPECT_TRUE(ChecksumHolds(*frame)) << Hex(*frame);
-        }
-        return frame ? Hex(*frame) : std::string();
-    };
-    EXPECT_EQ(exchange(Request(0, 0x08)), "68 05 00 88 00 8D");
-    port.Write(Request(0, 0x44));  // A-mode and M-mode: no answers
-    port.Write(Request(0, 0x43));
-    EXPECT_EQ(exchange(Request(0, 0x45)), "68 05 00 88 01 8E");
-    EXPECT_EQ(exchange(Request(0, 0x45)), "68 05 00 88 02 8F");
-    EXPECT_EQ(exchange(Request(0, 0x45)), "68 05 00 88 03 90");
-    // Stop reports X, Y, Z coverage 100, 95, 87 percent.
-    EXPECT_EQ(exchange(Request(0, 0x09)), "68 08 00 89 00 64 5F 57 AB");
-    EXPECT_EQ(exchange(Request(0, 0x0A)), "68 05 00 8A 00 8F");
-    // A new calibration counts from zero again.
-    EXPECT_EQ(exchange(Request(0, 0x08)), "68 05 00 88 00 8D");
-    EXPECT_EQ(exchange(Request(0, 0x45)), "68 05 00 88 01 8E");
-}
-
-TEST(modulesimCalibration, SampleCountStopsAt254) {
-    SimProcess sim = Start({});
-    Port port(sim.Path());
-    Bytes burst = Request(0, 0x08);
-    for (int i = 0; i < 256; ++i) {
-        const Bytes manual = Request(0, 0x45);
-        burst.insert(burst.end(), manual.begin(), manual.end());
+    noisy.Write(Request(0, 0x0C, {0x00}));  // answer mode stops the stream
+    for (int late = 0; noisy.NextFrame(150ms); ++late)
+        ASSERT_LT(late, 1000) << "stream did not stop";
+    EXPECT_TRUE(noisy.QuietFor(300ms));
+    Sim split("--split-gap 5");
+    split.Write(Request(0, 0x04));
+    ExpectReading(split.NextFrame(), 0);
+    EXPECT_GE(split.reads, 2);
+    for (const char* args : {"--silent", "--silent --auto 200"}) {
+        Sim silent(args);
+        silent.Write(Request(0, 0x04));
+        silent.Write(Request(0, 0x08));
+        EXPECT_TRUE(silent.QuietFor(300ms)) << args;
     }
-    port.Write(burst);
-    std::vector<int> counts;
-    for (int i = 0; i < 257; ++i) {
-        const auto frame = port.NextFrame();
-        ASSERT_TRUE(frame) << "answer " << i;
-        ASSERT_EQ((*frame)[3], 0x88);
-        counts.push_back((*frame)[4]);
+    const auto started = Clock::now();
+    Sim vanishing("--vanish-after 0.2");
+    ssize_t n = 0;
+    while ((n = vanishing.Fill(started + 3s)) > 0) {
     }
-    EXPECT_EQ(counts[0], 0);
-    EXPECT_EQ(counts[1], 1);
-    EXPECT_EQ(counts[254], 254);
-    EXPECT_EQ(counts[255], 254);
-    EXPECT_EQ(counts[256], 254);
+    EXPECT_LT(n, 0) << "the device did not go";
+    EXPECT_GE(Clock::now() - started, 200ms);
+    EXPECT_EQ(vanishing.WaitExit(3s), 0);
 }
 
-TEST(modulesimCalibration, FailAnswersFF) {
-    SimProcess sim = Start({"--fail"});
-    Port port(sim.Path());
-    const std::pair<int, int> cases[] = {{0x08, 0x88}, {0x45, 0x88}, {0x09, 0x89}, {0x0A, 0x8A}};
-    for (const auto& [command, code] : cases) {
-        SCOPED_TRACE(command);
-        port.Write(Request(0, command));
-        const auto frame = port.NextFrame();
-        ASSERT_TRUE(frame);
-        EXPECT_EQ((*frame)[3], code);
-        EXPECT_EQ((*frame)[4], 0xFF);
-        EXPECT_TRUE(ChecksumHolds(*frame));
-    }
-}
-
-// --- automatic output ---------------------------------------------------------------------
-
-TEST(modulesimAuto, StreamsReadingsUntilAnswerModeIsRequested) {
-    SimProcess sim = Start({"--auto", "200"});
-    Port port(sim.Path());
-    for (int i = 0; i < 30; ++i) {
-        const auto frame = port.NextFrame();
-        ASSERT_TRUE(frame) << "frame " << i;
-        ExpectReading(*frame, 0);
-    }
-    port.Write(Request(0, 0x0C, {0x00}));
-    ASSERT_TRUE(port.DrainUntilQuiet(150ms, 3s)) << "stream did not stop";
-    EXPECT_TRUE(port.QuietFor(300ms));
-}
-
-TEST(modulesimAuto, OutputModeRequestStartsTheStream) {
-    SimProcess sim = Start({"--rate", "100"});
-    Port port(sim.Path());
-    EXPECT_TRUE(port.QuietFor(200ms));
-    port.Write(Request(0, 0x0C, {0x01}));
-    for (int i = 0; i < 5; ++i) {
-        const auto frame = port.NextFrame();
-        ASSERT_TRUE(frame) << "frame " << i;
-        ExpectReading(*frame, 0);
-    }
-}
-
-TEST(modulesimAuto, FramesLimitEndsTheStreamAtAnyRate) {
-    struct Case {
-        const char* rate;
-        int frames;
-    };
-    for (const Case c : {Case{"1000", 25}, Case{"20000", 2000}}) {
-        SCOPED_TRACE(c.rate);
-        SimProcess sim(
-            {{"--auto", c.rate, "--frames", std::to_string(c.frames), "--stats"}, true, true});
-        Port port(sim.Path());
-        int received = 0;
-        while (port.NextFrame(500ms))
-            ++received;
-        EXPECT_EQ(received, c.frames);
-        EXPECT_EQ(sim.Terminate(), 0);
-        EXPECT_NE(sim.ReadStderr().find("frames sent: " + std::to_string(c.frames)),
-                  std::string::npos);
-    }
-}
-
-// --- faults -------------------------------------------------------------------------------
-
-TEST(modulesimFaults, BadChecksumIsOneTooHigh) {
-    SimProcess sim = Start({"--bad-checksum"});
-    Port port(sim.Path());
-    for (const Bytes& request : {Read(0), Request(0, 0x05, {0x01})}) {
-        port.Write(request);
-        const auto frame = port.NextFrame();
-        ASSERT_TRUE(frame);
-        EXPECT_EQ(frame->back(), static_cast<std::uint8_t>(ExpectedChecksum(*frame) + 1))
-            << Hex(*frame);
-    }
-}
-
-TEST(modulesimFaults, NoiseComesBeforeEveryFrameAndNeverLooksLikeAStart) {
-    SimProcess sim = Start({"--auto", "2000", "--noise"});
-    Port port(sim.Path());
-    for (int i = 0; i < 300; ++i) {
-        Bytes skipped;
-        const auto frame = port.NextFrame(3s, &skipped);
-        ASSERT_TRUE(frame) << "frame " << i;
-        ExpectReading(*frame, 0);
-        EXPECT_FALSE(skipped.empty()) << "no noise before frame " << i;
-        for (std::uint8_t b : skipped)
-            EXPECT_NE(b, 0x68);
-    }
-}
-
-TEST(modulesimFaults, SplitFrameArrivesWholeOverSeveralReads) {
-    SimProcess sim = Start({"--split-gap", "5"});
-    Port port(sim.Path());
-    port.Write(Read(0));
-    const auto frame = port.NextFrame();
-    ASSERT_TRUE(frame);
-    ExpectReading(*frame, 0);
-    EXPECT_GE(port.DataReads(), 2);
-}
-
-TEST(modulesimFaults, SilentModuleSendsNothing) {
-    for (const auto& args : {std::vector<std::string>{"--silent"},
-                             std::vector<std::string>{"--silent", "--auto", "200"}}) {
-        SCOPED_TRACE(args.back());
-        SimProcess sim = Start(args);
-        Port port(sim.Path());
-        port.Write(Read(0));
-        port.Write(Request(0, 0x08));
-        EXPECT_TRUE(port.QuietFor(300ms));
-    }
-}
-
-TEST(modulesimFaults, VanishingDeviceHangsUpAfterItsTime) {
-    const auto started = std::chrono::steady_clock::now();
-    SimProcess sim = Start({"--vanish-after", "0.2"});
-    Port port(sim.Path());
-    ASSERT_TRUE(port.WaitHangup(3s));
-    EXPECT_GE(std::chrono::steady_clock::now() - started, 200ms);
-    EXPECT_EQ(sim.WaitExit(3s), 0);
-}
-
-// --- process ------------------------------------------------------------------------------
-
-TEST(modulesimProcess, SigtermEndsCleanlyWithStats) {
-    SimProcess sim({{"--stats"}, true, true});
-    Port port(sim.Path());
-    for (int i = 0; i < 3; ++i) {
-        port.Write(Read(0));
-        ASSERT_TRUE(port.NextFrame());
-    }
-    EXPECT_EQ(sim.Terminate(), 0);
-    EXPECT_NE(sim.ReadStderr().find("frames sent: 3\n"), std::string::npos);
-}
-
-TEST(modulesimProcess, DurationEndsTheSimulator) {
-    SimProcess sim = Start({"--duration", "0.2"});
-    EXPECT_EQ(sim.WaitExit(3s), 0);
-}
-
-TEST(modulesimProcess, RunPassesTheDeviceAndTheExitStatus) {
-    struct Case {
-        std::vector<std::string> command;
-        int status;
-        const char* output;  // regular expression for stdout
-    };
-    const Case cases[] = {
-        {{"/bin/sh", "-c", "echo \"$TORVA_COM1\""}, 0, "/dev/pts/[0-9]+\n"},
-        {{"/bin/sh", "-c", "test -c \"$TORVA_COM1\""}, 0, ""},
-        {{"/bin/sh", "-c", "exit 7"}, 7, ""},
-        {{"/nonexistent/command"}, 127, ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.command.back());
-        std::vector<std::string> args{"--run"};
-        args.insert(args.end(), c.command.begin(), c.command.end());
-        SimProcess sim({args, false, false});
-        EXPECT_EQ(sim.WaitExit(5s), c.status);
-        const std::string out = sim.ReadStdout();
-        EXPECT_TRUE(std::regex_match(out, std::regex(c.output))) << out;
-    }
-}
-
-TEST(modulesimProcess, CommandLineIsChecked) {
-    struct Case {
-        std::vector<std::string> args;
-        int status;
-    };
-    const Case cases[] = {
-        {{"--help"}, 0},           {{"--bogus"}, 2},
-        {{"--auto"}, 2},           {{"--auto", "0"}, 2},
-        {{"--address", "256"}, 2}, {{"--fixed", "1,2"}, 2},
-        {{"--duration", "x"}, 2},  {{"--run"}, 2},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.args.front());
-        SimProcess sim({c.args, false, true});
-        EXPECT_EQ(sim.WaitExit(5s), c.status);
-        const std::string text = c.status == 0 ? sim.ReadStdout() : sim.ReadStderr();
-        EXPECT_NE(text.find("usage: modulesim"), std::string::npos) << text;
-    }
+TEST(ModuleSim, RunSetsTorvaCom1AndPassesTheExitStatus) {
+    Sim run("--run /bin/sh -c 'test -c \"$TORVA_COM1\" && echo \"$TORVA_COM1\"; exit 7'");
+    EXPECT_TRUE(std::regex_match(run.path, std::regex("/dev/pts/[0-9]+"))) << run.path;
+    EXPECT_EQ(run.WaitExit(5s), 7);
 }
 
 }  // namespace
