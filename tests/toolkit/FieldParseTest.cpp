@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -7,83 +8,53 @@
 
 namespace {
 
-struct UnsignedCase {
-    const char* text;
-    std::optional<std::uint32_t> expected;
+template <typename T>
+struct Case {
+    std::string text;
+    std::optional<T> expected;  // nullopt: rejected
 };
 
-class UnsignedFieldTest : public ::testing::TestWithParam<UnsignedCase> {};
+class UnsignedField : public ::testing::TestWithParam<Case<std::uint32_t>> {};
+class DoubleField : public ::testing::TestWithParam<Case<double>> {};
 
-TEST_P(UnsignedFieldTest, Parses) {
-    const UnsignedCase& c = GetParam();
-    EXPECT_EQ(ParseUnsignedField(c.text), c.expected) << "text: \"" << c.text << "\"";
+TEST_P(UnsignedField, Parses) {
+    EXPECT_EQ(ParseUnsignedField(GetParam().text), GetParam().expected)
+        << '"' << GetParam().text << '"';
+}
+
+TEST_P(DoubleField, Parses) {
+    EXPECT_EQ(ParseDoubleField(GetParam().text), GetParam().expected)
+        << '"' << GetParam().text << '"';
+}
+
+using U = Case<std::uint32_t>;
+using D = Case<double>;
+constexpr std::nullopt_t kRejected = std::nullopt;
+// Only the first 31 characters are seen: blanks push the rest of the text past the cut.
+std::string Blanks(std::size_t n) {
+    return std::string(n, ' ');
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Table, UnsignedFieldTest,
-    ::testing::Values(UnsignedCase{"0", 0u}, UnsignedCase{"007", 7u}, UnsignedCase{"7", 7u},
-                      UnsignedCase{"", std::nullopt}, UnsignedCase{"   ", std::nullopt},
-                      UnsignedCase{"-1", std::nullopt}, UnsignedCase{"-0", std::nullopt},
-                      UnsignedCase{"+5", 5u}, UnsignedCase{"+", std::nullopt},
-                      UnsignedCase{"+0", std::nullopt}, UnsignedCase{" \t12 \t", 12u},
-                      UnsignedCase{"12a", std::nullopt}, UnsignedCase{"1 2", std::nullopt},
-                      UnsignedCase{"0x10", std::nullopt}, UnsignedCase{"4294967295", 4294967295u},
-                      UnsignedCase{"4294967296", 4294967295u},
-                      UnsignedCase{"99999999999999999999999", 4294967295u},
-                      UnsignedCase{"abc", std::nullopt},
-                      UnsignedCase{"3.5", std::nullopt}));
-
-// Only the first 31 characters count: what follows them is not seen.
-TEST(UnsignedField, OnlyTheFirst31CharactersAreParsed) {
-    EXPECT_EQ(ParseUnsignedField(std::string(29, ' ') + "42xyz"), 42u);
-    EXPECT_EQ(ParseUnsignedField(std::string(29, ' ') + "4x"), std::nullopt);
-    EXPECT_EQ(ParseUnsignedField(std::string(31, ' ') + "9"), std::nullopt);
-    EXPECT_EQ(ParseUnsignedField(std::string(30, '0') + "12"), 1u);
-}
-
-struct DoubleCase {
-    const char* text;
-    std::optional<double> expected;
-};
-
-class DoubleFieldTest : public ::testing::TestWithParam<DoubleCase> {};
-
-TEST_P(DoubleFieldTest, Parses) {
-    const DoubleCase& c = GetParam();
-    const auto parsed = ParseDoubleField(c.text);
-    ASSERT_EQ(parsed.has_value(), c.expected.has_value()) << "text: \"" << c.text << "\"";
-    if (parsed) {
-        EXPECT_DOUBLE_EQ(*parsed, *c.expected) << "text: \"" << c.text << "\"";
-    }
-}
+    Table, UnsignedField,
+    ::testing::Values(U{"0", 0u}, U{"007", 7u}, U{"", kRejected}, U{"   ", kRejected},
+                      U{"-1", kRejected}, U{"-0", kRejected}, U{"+5", 5u}, U{"+", kRejected},
+                      U{"+0", kRejected}, U{" \t12 \t", 12u}, U{"12a", kRejected},
+                      U{"1 2", kRejected}, U{"0x10", kRejected}, U{"3.5", kRejected},
+                      U{"abc", kRejected}, U{"4294967295", 4294967295u},
+                      U{"4294967296", 4294967295u}, U{"99999999999999999999999", 4294967295u},
+                      U{Blanks(29) + "42xyz", 42u}, U{Blanks(29) + "4x", kRejected},
+                      U{Blanks(31) + "9", kRejected}, U{std::string(30, '0') + "12", 1u}));
 
 INSTANTIATE_TEST_SUITE_P(
-    Table, DoubleFieldTest,
-    ::testing::Values(DoubleCase{"-0.1", -0.1}, DoubleCase{"-1", -1.0}, DoubleCase{"0", 0.0},
-                      DoubleCase{"0.0", 0.0}, DoubleCase{"-0", std::nullopt},
-                      DoubleCase{".0", std::nullopt}, DoubleCase{"+0", std::nullopt},
-                      DoubleCase{"", std::nullopt}, DoubleCase{"-", std::nullopt},
-                      DoubleCase{".", std::nullopt}, DoubleCase{"+2.5", 2.5},
-                      DoubleCase{" \t-12.37\t ", -12.37}, DoubleCase{"1e2", 100.0},
-                      DoubleCase{"1.5E-1", 0.15}, DoubleCase{".5", 0.5}, DoubleCase{"5.", 5.0},
-                      DoubleCase{"1e", std::nullopt}, DoubleCase{"12,5", std::nullopt},
-                      DoubleCase{"2.8x", std::nullopt}, DoubleCase{"inf", std::nullopt},
-                      DoubleCase{"nan", std::nullopt}, DoubleCase{"0x10", std::nullopt},
-                      DoubleCase{"1e999", std::nullopt}, DoubleCase{"1e-999", std::nullopt},
-                      DoubleCase{"0e-999", 0.0}));
-
-TEST(DoubleField, OnlyTheFirst31CharactersAreParsed) {
-    EXPECT_EQ(ParseDoubleField(std::string(28, ' ') + "-3.5junk"), -3.0);
-    EXPECT_EQ(ParseDoubleField(std::string(28, ' ') + "-3x"), std::nullopt);
-}
-
-TEST(FieldFormat, RefreshTextsAreCanonical) {
-    EXPECT_EQ(FormatUnsignedField(7), "7");
-    EXPECT_EQ(FormatUnsignedField(4294967295u), "4294967295");
-    EXPECT_EQ(FormatDoubleField(-0.1), "-0.1");
-    EXPECT_EQ(FormatDoubleField(10.1), "10.1");
-    EXPECT_EQ(FormatDoubleField(-12.37), "-12.37");
-    EXPECT_EQ(FormatDoubleField(1e20), "1e+20");
-}
+    Table, DoubleField,
+    ::testing::Values(D{"-0.1", -0.1}, D{"-1", -1.0}, D{"0", 0.0}, D{"0.0", 0.0},
+                      D{"-0", kRejected}, D{".0", kRejected}, D{"+0", kRejected}, D{"", kRejected},
+                      D{"-", kRejected}, D{".", kRejected}, D{"+2.5", 2.5},
+                      D{" \t-12.37\t ", -12.37}, D{"1e2", 100.0}, D{"1.5E-1", 0.15}, D{".5", 0.5},
+                      D{"5.", 5.0}, D{"1e", kRejected}, D{"12,5", kRejected}, D{"2.8x", kRejected},
+                      D{"inf", kRejected}, D{"nan", kRejected}, D{"0x10", kRejected},
+                      D{"1e999", kRejected}, D{"1e-999", kRejected}, D{"0e-999", 0.0},
+                      D{Blanks(28) + "-3.5junk", -3.0}, D{Blanks(28) + "-3x", kRejected}));
 
 }  // namespace

@@ -5,17 +5,52 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "CompassDlg.h"
 #include "Pty.h"
 #include "TestSink.h"
 #include "WaitFor.h"
 #include "resource.h"
+
+// Frames as the module sends them: 68, L, address, code, payload, checksum at position L
+// (the 8-bit sum of bytes 1 to L-1). Kept apart from the console's own framing code so that a
+// mistake there is not repeated here.
+inline std::vector<std::uint8_t> ModuleFrame(std::uint8_t code,
+                                             const std::vector<std::uint8_t>& payload) {
+    std::vector<std::uint8_t> frame = {0x68, static_cast<std::uint8_t>(4 + payload.size()), 0x00,
+                                       code};
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    std::uint8_t sum = 0;
+    for (std::size_t i = 1; i < frame.size(); ++i)
+        sum = static_cast<std::uint8_t>(sum + frame[i]);
+    frame.push_back(sum);
+    return frame;
+}
+
+inline std::vector<std::uint8_t> Joined(std::initializer_list<std::vector<std::uint8_t>> parts) {
+    std::vector<std::uint8_t> out;
+    for (const auto& part : parts)
+        out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+// Address 01, pitch -12.34, roll +5.60, heading 359.99 (shown as 360.0).
+inline const std::vector<std::uint8_t> kReading =
+    Bytes({0x68, 0x0D, 0x01, 0x84, 0x10, 0x12, 0x34, 0x00, 0x05, 0x60, 0x03, 0x59, 0x99, 0x42});
+inline const std::string kReadingShown = "-12.34 +5.60 360.0";
+inline const std::string kReadRequest = "68 04 00 04 08";
+
+// The Received log's line for a complete frame.
+inline std::string LogLine(const std::vector<std::uint8_t>& frame) {
+    return Hex(frame) + " \r\n";
+}
 
 // The main window on the offscreen platform with Com1 mapped to a pseudo-terminal whose master
 // side plays the module. Message boxes are recorded; timers are driven by calling the handlers.
@@ -44,7 +79,25 @@ public:
         Click(IDC_BTN_OPENCOM);
         ASSERT_EQ(dlg->m_bPortOpen, 1) << "port did not open";
     }
-    void Tick() { dlg->DispatchTimer(IDT_POLL); }
+    void Tick(int times = 1) {
+        for (int i = 0; i < times; ++i)
+            dlg->DispatchTimer(IDT_POLL);
+    }
+    // Runs the 1 s tick and returns what the frame-rate box then shows.
+    std::string RateTick() {
+        dlg->DispatchTimer(IDT_RATE);
+        return Text(IDC_EDIT_RATE).toStdString();
+    }
+    // The three reading displays as "pitch roll heading".
+    std::string ShownReadings() const {
+        return (Text(IDC_STATIC_PITCH) + ' ' + Text(IDC_STATIC_ROLL) + ' ' +
+                Text(IDC_STATIC_HEADING))
+            .toStdString();
+    }
+    std::string Coverage() const {
+        return (Text(IDC_STATIC_X) + ' ' + Text(IDC_STATIC_Y) + ' ' + Text(IDC_STATIC_Z))
+            .toStdString();
+    }
 
     // Writes bytes as the module and serves events until the window has taken them all.
     void Receive(const std::vector<std::uint8_t>& bytes) {
@@ -72,8 +125,26 @@ public:
         }
         return out;
     }
+    std::string SentHex() { return Hex(Sent()); }
+
+    // Expects exactly one recorded box (the last one) with this text, caption and icon.
+    void ExpectOneBox(const QString& text, const QString& caption, BoxIcon icon = BoxIcon::None) {
+        ASSERT_EQ(sink.boxes.size(), 1u);
+        EXPECT_EQ(sink.boxes[0].text, text);
+        EXPECT_EQ(sink.boxes[0].caption, caption);
+        EXPECT_EQ(sink.boxes[0].icon, icon);
+    }
 
     TestSink sink;
     std::unique_ptr<Pty> pty;
     std::unique_ptr<CCompassDlg> dlg;
+};
+
+// The window with the port open.
+class LiveWindow : public WindowTest {
+public:
+    void SetUp() override {
+        WindowTest::SetUp();
+        Open();
+    }
 };

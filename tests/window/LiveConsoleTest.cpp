@@ -1,0 +1,374 @@
+// The live console: frame assembly across reads, readings, answers and the boxes they raise,
+// the 100 ms poll tick and the 1 s rate tick, GO/STOP, the configuration buttons and the manual
+// sample's time-out.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "WindowFixture.h"
+
+namespace {
+
+using Assembly = LiveWindow;
+using Answers = LiveWindow;
+using PollTick = WindowTest;  // starts with the port closed
+using Polling = LiveWindow;
+
+const std::string kNothingShown = "+0.00 +0.00 0.0";
+
+TEST_F(Assembly, OnlyAGoodReadingIsShownAndOnlyAtTheNextTick) {
+    // A read that does not start with a start byte is dropped whole.
+    Receive(Joined({Bytes({0x00}), kReading}));
+    EXPECT_EQ(dlg->m_strReceived, "00 ");
+    EXPECT_EQ(dlg->m_strFrameHex, "");
+    EXPECT_EQ(RateTick(), "   0Hz");
+    // A bad checksum is logged and counted only.
+    auto bad = kReading;
+    bad.back() = 0x43;
+    Receive(bad);
+    Tick();
+    EXPECT_EQ(ShownReadings(), kNothingShown);
+    EXPECT_EQ(dlg->m_strReceived, "00 " + LogLine(bad));
+    EXPECT_EQ(RateTick(), "   1Hz");
+    Receive(kReading);
+    EXPECT_EQ(Text(IDC_EDIT_RECEIVED).toStdString(),
+              "00 " + Hex(bad) + " \n" + Hex(kReading) + " \n");
+    EXPECT_EQ(ShownReadings(), kNothingShown);  // nothing is displayed by the answer itself
+    Tick();
+    EXPECT_EQ(ShownReadings(), kReadingShown);
+    EXPECT_TRUE(sink.boxes.empty());
+}
+
+TEST_F(Assembly, ReadBoundariesDoNotMatterAndFramesAreDispatchedInOrder) {
+    // Two readings around two acknowledgements (40 bytes), cut differently each round: one read,
+    // single bytes, and cuts inside frames and across their boundaries.
+    const std::vector<std::vector<std::size_t>> cuts = {
+        {},        std::vector<std::size_t>(39, 1), {1, 1, 1}, {3, 11, 6}, {13, 2, 5, 9}, {14, 6},
+        {2, 18, 7}};
+    const auto ok = ModuleFrame(0x85, {0x00}), error = ModuleFrame(0x85, {0x01});
+    for (std::uint8_t round = 1; round <= cuts.size(); ++round) {
+        SCOPED_TRACE(round);
+        const auto last = ModuleFrame(0x84, {0x00, 0x00, round, 0, 0, 0, 0, 0, 0});
+        const auto stream = Joined({kReading, ok, error, last});
+        const std::size_t logged = dlg->m_strReceived.size();
+        sink.boxes.clear();
+        auto at = stream.begin();
+        for (std::size_t size : cuts[round - 1]) {
+            Receive(std::vector<std::uint8_t>(at, at + static_cast<std::ptrdiff_t>(size)));
+            at += static_cast<std::ptrdiff_t>(size);
+        }
+        Receive(std::vector<std::uint8_t>(at, stream.end()));
+        EXPECT_EQ(dlg->m_strReceived.substr(logged),
+                  LogLine(kReading) + LogLine(ok) + LogLine(error) + LogLine(last));
+        ASSERT_EQ(sink.boxes.size(), 2u);
+        EXPECT_EQ(sink.boxes[0].text, "Successful!");
+        EXPECT_EQ(sink.boxes[1].text, "Error!");
+        Tick();
+        EXPECT_EQ(ShownReadings(), "+0.0" + std::to_string(round) + " +0.00 0.0");
+        EXPECT_EQ(RateTick(), "   4Hz");
+    }
+}
+
+TEST_F(Assembly, LengthBytesOutsideFourToFortyNineAreRejectedAndShortReadingsUseStaleBytes) {
+    for (const std::uint8_t length : {3, 50, 4, 49}) {
+        SCOPED_TRACE(static_cast<int>(length));
+        const bool accepted = length == 4 || length == 49;
+        // A reading padded to the length, its heading carrying the length (the 50-byte frame
+        // shows 31.0 once taken), or an ignored code.
+        std::vector<std::uint8_t> payload(length >= 13 ? length - 4u : (length == 3 ? 1u : 0u));
+        if (length >= 13)
+            payload[7] = length;
+        auto frame = ModuleFrame(length >= 13 ? 0x84 : 0x86, payload);
+        frame[1] = length;  // the rejected lengths do not match the frame on purpose
+        const std::size_t logged = dlg->m_strReceived.size();
+        Receive(frame);
+        char piece[16];
+        std::snprintf(piece, sizeof piece, "68 %02X ", length);
+        EXPECT_EQ(dlg->m_strReceived.substr(logged), accepted ? LogLine(frame) : piece);
+        EXPECT_EQ(RateTick(), accepted ? "   1Hz" : "   0Hz");
+        EXPECT_EQ(dlg->m_strFrameHex, "");
+    }
+    Tick();
+    EXPECT_EQ(ShownReadings(), "+0.00 +0.00 31.0");
+    // A reading with L=7 (pitch 00 12 64, checksum 01 at position 7) takes roll and heading from
+    // positions 7 to 12, which still hold 01 00 00 00 31 00 from the 50-byte frame.
+    const auto shortReading = ModuleFrame(0x84, {0x00, 0x12, 0x64});
+    ASSERT_EQ(Hex(shortReading), "68 07 00 84 00 12 64 01");
+    Receive(shortReading);
+    Tick();
+    EXPECT_EQ(ShownReadings(), "+12.64 +100.00 31.0");
+}
+
+TEST_F(Answers, AcknowledgementBoxesAndTheAcceptedAddress) {
+    struct Case {
+        std::uint8_t code, result;
+        const char *text, *caption;
+        std::uint32_t address;  // after the answer, the new-address field holding 5
+    };
+    Edit(IDC_EDIT_NEW_ADDRESS)->setText("5");
+    const Case cases[] = {
+        {0x85, 0x00, "Successful!", "Success", 0}, {0x85, 0x01, "Error!", "Error", 0},
+        {0x85, 0xFF, "Error!", "Error", 0},        {0x8B, 0x00, "Successful!", "Success", 0},
+        {0x8B, 0x07, "Error!", "Error", 0},        {0x8F, 0x01, "Error!", "Error", 0},
+        {0x8F, 0x00, "Successful!", "Success", 5}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << int(c.code) << " " << int(c.result));
+        sink.boxes.clear();
+        Receive(ModuleFrame(c.code, {c.result}));
+        ExpectOneBox(c.text, c.caption);
+        EXPECT_EQ(dlg->m_nAddress, c.address);
+    }
+    EXPECT_EQ(Text(IDC_EDIT_ADDRESS), "5");
+    EXPECT_EQ(sink.beeps, 0);
+    // Later requests carry the new address; the declination frame keeps 00.
+    Click(IDC_BTN_SETMAG);
+    EXPECT_EQ(SentHex(), "68 06 00 06 10 01 1D");
+    Click(IDC_BTN_GOSTOP);
+    Tick();
+    EXPECT_EQ(SentHex(), "68 04 05 04 0D");
+}
+
+TEST_F(Answers, CalibrationAnswersFillTheSampleAndCoverageDisplays) {
+    struct Case {
+        std::uint8_t code;
+        std::vector<std::uint8_t> payload;
+        const char* box;  // caption "Error"; nullptr: no box
+        int beeps;
+        const char *samples, *coverage;
+    };
+    const char* const kFull = "X:100% Y:100% Z:100%";
+    const char* const kMixed = "X:200% Y:255% Z:0%";
+    const Case cases[] = {
+        {0x88, {0xFE}, nullptr, 1, "254", kFull},
+        {0x88, {0x00}, nullptr, 1, "0", kFull},
+        {0x88, {0xFF}, "Calibration Error!", 0, "0", kFull},
+        {0x89, {0x00, 0x64, 0x32, 0x0A}, nullptr, 0, "0", "X:100% Y:50% Z:10%"},
+        // Any status but FF is a result, and values are shown as they come, above 100 too.
+        {0x89, {0x01, 0xC8, 0xFF, 0x00}, nullptr, 0, "0", kMixed},
+        {0x89, {0xFF, 0x01, 0x02, 0x03}, "Calibration Stop Error!", 0, "0", kMixed},
+        {0x88, {0x0C}, nullptr, 1, "12", kMixed},
+        {0x8A, {0xFF}, "Calibration Save Error!", 0, "12", kMixed},
+        {0x8A, {0x00}, nullptr, 1, "0", "X:0% Y:0% Z:0%"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Hex(ModuleFrame(c.code, c.payload)));
+        sink.boxes.clear();
+        const int beeps = sink.beeps;
+        Receive(ModuleFrame(c.code, c.payload));
+        if (c.box)
+            ExpectOneBox(c.box, "Error");
+        else
+            EXPECT_TRUE(sink.boxes.empty());
+        EXPECT_EQ(sink.beeps - beeps, c.beeps);
+        EXPECT_EQ(Text(IDC_STATIC_SAMPLES), c.samples);
+        EXPECT_EQ(Coverage(), c.coverage);
+    }
+}
+
+TEST_F(Answers, OtherCodesAreOnlyLoggedAndCounted) {
+    Receive(kReading);
+    RateTick();
+    std::string log = dlg->m_strReceived;
+    for (const std::uint8_t code : {0x86, 0x8C, 0x90, 0x87, 0x8D, 0x8E, 0x83, 0x91, 0x04, 0x00}) {
+        // A payload that would be visible if taken for a reading or an answer.
+        const auto frame =
+            ModuleFrame(code, {0x10, 0x01, 0x00, 0x10, 0x02, 0x00, 0x10, 0x03, 0x00});
+        Receive(frame);
+        log += LogLine(frame);
+    }
+    Tick();
+    EXPECT_EQ(ShownReadings(), kReadingShown);
+    EXPECT_EQ(dlg->m_strReceived, log);
+    EXPECT_EQ(RateTick(), "  10Hz");  // two digits keep the width
+    EXPECT_TRUE(sink.boxes.empty());
+    EXPECT_EQ(sink.beeps, 0);
+    EXPECT_EQ(dlg->m_nAddress, 0u);
+    EXPECT_EQ(Text(IDC_STATIC_SAMPLES), "0");
+    EXPECT_EQ(Coverage(), "X:100% Y:100% Z:100%");
+    EXPECT_FALSE(Button(IDC_BTN_MANUAL)->isEnabled());
+}
+
+TEST_F(Answers, ReadingArrivingWhileABoxIsOpenIsTakenInsideIt) {
+    const auto ack = ModuleFrame(0x8B, {0x00});
+    const auto later = ModuleFrame(0x84, {0x00, 0x01, 0x00, 0x00, 0x02, 0x00, 0x00, 0x03, 0x00});
+    bool takenInside = false;
+    sink.whileBoxOpen = [&](const MessageBoxRequest&) {
+        if (!takenInside) {
+            pty->Write(kReading);
+            takenInside = WaitFor([&] { return dlg->m_dHeading != 0.0; });
+        }
+    };
+    // The rest of the read that raised the box is taken after it closes, with no further traffic.
+    Receive(Joined({ack, later}));
+    EXPECT_TRUE(takenInside) << "the reading waited for more traffic";
+    EXPECT_EQ(dlg->m_strReceived, LogLine(ack) + LogLine(kReading) + LogLine(later));
+    Tick();
+    EXPECT_EQ(ShownReadings(), "+1.00 +2.00 3.0");
+}
+
+TEST_F(PollTick, ClosedPortTickIsIdleAndKeepsThePendingCommand) {
+    EXPECT_EQ(RateTick(), "   0Hz");  // the rate tick runs all the same
+    Open();
+    Receive(kReading);
+    Click(IDC_BTN_OPENCOM);  // Close: readings zeroed and shown without a sign
+    Click(IDC_BTN_SETZERO);
+    Tick(3);
+    EXPECT_EQ(ShownReadings(), "0.00 0.00 0.0");  // a refresh would have shown +0.00
+    EXPECT_EQ(SentHex(), "");
+    EXPECT_TRUE(sink.boxes.empty());  // nothing was written to the closed port
+    Open();
+    Tick();
+    EXPECT_EQ(SentHex(), "68 05 00 05 01 0B");
+    Tick();
+    EXPECT_EQ(SentHex(), "");
+}
+
+TEST_F(Polling, ReadingDisplayFormats) {
+    // Payloads: pitch, roll, heading.
+    const std::pair<std::vector<std::uint8_t>, const char*> cases[] = {
+        {{0x10, 0x12, 0x50, 0x10, 0x12, 0x50, 0x03, 0x59, 0x99}, "-12.50 -12.50 360.0"},
+        {{0x00, 0x00, 0x01, 0x09, 0x99, 0x99, 0x00, 0x05, 0x00}, "+0.01 +999.99 5.0"},
+        // Any non-zero sign nibble is negative; the heading keeps its sign too.
+        {{0x20, 0x01, 0x00, 0xF0, 0x00, 0x10, 0x10, 0x00, 0x50}, "-1.00 -0.10 -0.5"},
+        {{0x01, 0x80, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x04}, "+180.00 +0.05 0.0"},
+    };
+    for (const auto& [payload, shown] : cases) {
+        Receive(ModuleFrame(0x84, payload));
+        Tick();
+        EXPECT_EQ(ShownReadings(), shown);
+    }
+}
+
+TEST_F(Polling, EachConfigurationButtonsFrameGoesOutAtTheNextTick) {
+    Combo(IDC_COMBO_MODULE_BAUD)->setCurrentIndex(5);
+    const std::pair<int, const char*> cases[] = {
+        {IDC_BTN_SETZERO, "68 05 00 05 01 0B"}, {IDC_BTN_CANCELZERO, "68 05 00 05 00 0A"},
+        {IDC_BTN_SETADDR, "68 05 00 0F 00 14"}, {IDC_BTN_SET_BAUD, "68 05 00 0B 05 15"},
+        {IDC_BTN_AUTOOUT, "68 05 00 0C 01 12"}, {IDC_BTN_CATECHISM, "68 05 00 0C 00 11"},
+        {IDC_BTN_HORIZON, "68 05 00 2A 00 2F"}, {IDC_BTN_VERTICAL, "68 05 00 2A 01 30"},
+    };
+    std::string log;
+    for (const auto& [button, frame] : cases) {
+        SCOPED_TRACE(frame);
+        Click(button);
+        EXPECT_EQ(SentHex(), "") << "a button never sends by itself";
+        Tick();
+        EXPECT_EQ(SentHex(), frame);
+        Tick();
+        EXPECT_EQ(SentHex(), "") << "the slot is emptied once served";
+        log += QString(frame).toLower().toStdString() + " \r\n";  // logged in lower case
+    }
+    EXPECT_EQ(dlg->m_strSend, log);
+    // Two clicks within one period: only the second goes out. No module speed selected: FF.
+    Combo(IDC_COMBO_MODULE_BAUD)->setCurrentIndex(-1);
+    Click(IDC_BTN_SETZERO);
+    Click(IDC_BTN_SET_BAUD);
+    Tick();
+    EXPECT_EQ(SentHex(), "68 05 00 0B FF 0F");
+    EXPECT_TRUE(sink.boxes.empty());
+}
+
+TEST_F(Polling, GoStopTogglesReadRequestsAndTheFiveButtons) {
+    const int locked[] = {IDC_BTN_AMODE, IDC_BTN_CAL_START, IDC_BTN_MMODE, IDC_BTN_CAL_SAVE,
+                          IDC_BTN_SETMAG};
+    Tick();
+    EXPECT_EQ(SentHex(), "");  // idle: no read requests
+    Click(IDC_BTN_GOSTOP);
+    EXPECT_EQ(Text(IDC_BTN_GOSTOP), "STOP");
+    for (int id : locked)
+        EXPECT_FALSE(Button(id)->isEnabled()) << id;
+    for (int id :
+         {IDC_BTN_CAL_STOP, IDC_BTN_SETZERO, IDC_BTN_CANCELZERO, IDC_BTN_SETADDR, IDC_BTN_SET_BAUD,
+          IDC_BTN_AUTOOUT, IDC_BTN_CATECHISM, IDC_BTN_HORIZON, IDC_BTN_VERTICAL, IDC_BTN_GOSTOP})
+        EXPECT_TRUE(Button(id)->isEnabled()) << id;
+    EXPECT_FALSE(Button(IDC_BTN_MANUAL)->isEnabled());  // not touched: still as at start-up
+    Tick(3);
+    EXPECT_EQ(SentHex(), kReadRequest + " " + kReadRequest + " " + kReadRequest);
+    Click(IDC_BTN_SETZERO);
+    Tick();
+    EXPECT_EQ(SentHex(), "68 05 00 05 01 0B");  // in place of the read request
+    Tick();
+    EXPECT_EQ(SentHex(), kReadRequest);
+    Click(IDC_BTN_GOSTOP);
+    EXPECT_EQ(Text(IDC_BTN_GOSTOP), "GO");
+    for (int id : locked)
+        EXPECT_TRUE(Button(id)->isEnabled()) << id;
+    Tick();
+    EXPECT_EQ(SentHex(), "");
+}
+
+TEST_F(Polling, AutoOutStopsReadRequestsUntilAnotherModeIsSet) {
+    Click(IDC_BTN_GOSTOP);
+    for (const auto& [button, frame] : {std::pair{IDC_BTN_CATECHISM, "68 05 00 0C 00 11"},
+                                        {IDC_BTN_HORIZON, "68 05 00 2A 00 2F"},
+                                        {IDC_BTN_VERTICAL, "68 05 00 2A 01 30"}}) {
+        SCOPED_TRACE(frame);
+        Click(IDC_BTN_AUTOOUT);
+        Tick();
+        EXPECT_EQ(SentHex(), "68 05 00 0C 01 12");
+        if (button == IDC_BTN_CATECHISM) {  // the mode outlasts Close, Open and GO/STOP
+            Click(IDC_BTN_OPENCOM);
+            Open();
+            Click(IDC_BTN_GOSTOP);
+            Click(IDC_BTN_GOSTOP);
+            Click(IDC_BTN_GOSTOP);
+        }
+        Tick(3);
+        EXPECT_EQ(SentHex(), "");
+        EXPECT_EQ(Text(IDC_BTN_GOSTOP), "STOP");
+        Click(button);
+        Tick(2);
+        EXPECT_EQ(SentHex(), std::string(frame) + " " + kReadRequest);
+    }
+}
+
+TEST_F(Polling, SendLogKeepsSixtyLines) {
+    Click(IDC_BTN_GOSTOP);
+    std::string sixty;
+    for (int i = 0; i < 60; ++i)
+        sixty += kReadRequest + " \r\n";
+    Tick(60);
+    EXPECT_EQ(dlg->m_strSend, sixty);
+    Tick();
+    EXPECT_EQ(dlg->m_strSend, kReadRequest + " \r\n");
+    EXPECT_EQ(Text(IDC_EDIT_SEND).toStdString(), kReadRequest + " \n");
+    EXPECT_EQ(Sent().size(), 61u * 5u);
+}
+
+TEST_F(Polling, ManualSampleTimesOutOnTheHundredthOpenTickUnlessACountArrives) {
+    Click(IDC_BTN_MMODE);
+    Click(IDC_BTN_MANUAL);
+    EXPECT_EQ(SentHex(), "68 04 00 43 47 68 04 00 45 49");
+    EXPECT_FALSE(Button(IDC_BTN_MANUAL)->isEnabled());
+    EXPECT_EQ(Text(IDC_BTN_MANUAL), "Sampling");
+    // An error answer leaves the wait to the time-out; ticks with the port closed do not count.
+    Tick(40);
+    Receive(ModuleFrame(0x88, {0xFF}));
+    sink.boxes.clear();
+    Click(IDC_BTN_OPENCOM);
+    Tick(50);
+    Open();
+    Tick(59);
+    EXPECT_TRUE(sink.boxes.empty());
+    EXPECT_FALSE(Button(IDC_BTN_MANUAL)->isEnabled());
+    Tick();
+    ExpectOneBox("Time out ! Try again!", "Try again");
+    EXPECT_TRUE(Button(IDC_BTN_MANUAL)->isEnabled());
+    EXPECT_EQ(Text(IDC_BTN_MANUAL), "Sampling");
+    EXPECT_EQ(SentHex(), "");  // the time-out sends nothing
+    Tick(150);
+    EXPECT_EQ(sink.boxes.size(), 1u) << "raised once per wait";
+
+    // A count ends the next wait, even after A-mode disabled Manual, and no time-out follows.
+    Click(IDC_BTN_MANUAL);
+    Click(IDC_BTN_AMODE);
+    Tick(99);
+    Receive(ModuleFrame(0x88, {0x05}));
+    EXPECT_TRUE(Button(IDC_BTN_MANUAL)->isEnabled());
+    EXPECT_EQ(Text(IDC_BTN_MANUAL), "Manual");
+    Tick(120);
+    EXPECT_EQ(sink.boxes.size(), 1u);
+}
+
+}  // namespace
