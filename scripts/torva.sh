@@ -50,7 +50,7 @@ run)
     ;;
 test)
     install_missing
-    BUILD_TYPE=Debug build build-test -DTORVA_SANITIZE=ON -DTORVA_BUILD_BENCH=OFF
+    BUILD_TYPE=Debug build build-test -DTORVA_SANITIZE=ON
     cd build-test
     exec ctest --output-on-failure -j "$jobs" "$@"
     ;;

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Runs every receive-path benchmark of a build and prints each figure with its unit, one a line.
+#   bench/run-all.sh BUILD_DIR
+# The window figures come from the whole console against the module simulator; they measure
+# this process's share of one core, so run them on an otherwise quiet machine.
+set -euo pipefail
+
+if [ $# -ne 1 ]; then
+    echo "usage: bench/run-all.sh BUILD_DIR" >&2
+    exit 2
+fi
+bench_dir="$1/bench"
+for program in bench_assembler bench_window; do
+    if [ ! -x "$bench_dir/$program" ]; then
+        echo "run-all.sh: $bench_dir/$program is missing: build with -DTORVA_BUILD_BENCH=ON" >&2
+        exit 1
+    fi
+done
+export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
+
+# Assembler and logs alone. CSV columns: name, iterations, real_time, cpu_time, time_unit,
+# bytes_per_second, items_per_second, label, error_occurred, error_message, counters.
+# Its context block (CPU, caches, load) goes to stderr and is left out.
+"$bench_dir/bench_assembler" --benchmark_format=csv 2>/dev/null | awk -F, '
+    NR == 1 { next }
+    {
+        name = $1
+        gsub(/"/, "", name)
+        sub(/\/.*/, "", name)
+        if (name == "BM_AssemblerAndLogs") label = "assembler+logs"
+        else if (name == "BM_AssemblerAndLogsNoisy") label = "assembler+logs, stream with noise and bad checksums"
+        else if (name == "BM_AssemblerAndLogsRecording") label = "assembler+logs, recording to a file"
+        else label = name
+        if ($9 == "true") {
+            msg = $10
+            gsub(/"/, "", msg)
+            printf "%s: failed (%s)\n", label, msg
+            failed = 1
+            next
+        }
+        printf "%s: %.1f MB/s\n", label, $6 / 1e6
+        seen++
+    }
+    END { if (failed || seen == 0) exit 1 }'
+
+# The whole window at the full 115200 bit/s line rate, then at rising rates.
+# Qt's note about XDG_RUNTIME_DIR is left out; any other message goes through.
+quiet_qt() { grep -v '^QStandardPaths: ' >&2 || true; }
+"$bench_dir/bench_window" --rate 823 --seconds 10 2> >(quiet_qt)
+"$bench_dir/bench_window" --max 2> >(quiet_qt)
