@@ -16,10 +16,10 @@
 namespace {
 
 // Poll and calibration state shared by the poll tick, the buttons and the answers.
-std::uint8_t g_nPendingCommand = 0;  // 0 = none, 1..8 = a configuration button's code
-std::uint8_t g_bAutoOutput = 0;      // the module streams readings by itself
-std::uint8_t g_bSampleWait = 0;      // a manual calibration sample is awaited
-std::uint8_t g_nSampleWaitTicks = 0; // poll ticks counted while waiting for it
+std::uint8_t g_nPendingCommand = 0;   // 0 = none, 1..8 = a configuration button's code
+std::uint8_t g_bAutoOutput = 0;       // the module streams readings by itself
+std::uint8_t g_bSampleWait = 0;       // a manual calibration sample is awaited
+std::uint8_t g_nSampleWaitTicks = 0;  // poll ticks counted while waiting for it
 
 constexpr int kSampleTimeoutTicks = 100;
 constexpr std::size_t kWorkingArraySize = 2048;
@@ -51,13 +51,16 @@ QString Printf(const char* format, double value) {
 
 // Roll and pitch carry a sign; a zero read as "-0" is shown as +0.00 like any zero.
 QString SignedReading(double value) {
-    if (value == 0.0) value = 0.0;
+    if (value == 0.0)
+        value = 0.0;
     return Printf(value >= 0.0 ? "+%.2f" : "%.2f", value);
 }
 
 SendLogVariant LogVariantFor(CommandRow row) {
-    if (row == CMD_READ) return SendLogVariant::ReadRequest;
-    if (row == CMD_SET_DECLINATION) return SendLogVariant::Uncounted;
+    if (row == CMD_READ)
+        return SendLogVariant::ReadRequest;
+    if (row == CMD_SET_DECLINATION)
+        return SendLogVariant::Uncounted;
     return SendLogVariant::Counted;
 }
 
@@ -102,7 +105,9 @@ CCompassDlg::CCompassDlg(QWidget* parent)
     m_sendBytes.reserve(16);
 }
 
-CCompassDlg::~CCompassDlg() { DestroyWindow(); }
+CCompassDlg::~CCompassDlg() {
+    DestroyWindow();
+}
 
 void CCompassDlg::DoDataExchange(CDataExchange* pDX) {
     DDX_Control(pDX, IDC_BTN_AMODE, m_btnAMode);
@@ -161,7 +166,8 @@ bool CCompassDlg::OnInitDialog() {
 void CCompassDlg::OnOpenCom() {
     if (m_bPortOpen == 0) {
         m_ctrlComm.SetCommPort(static_cast<short>(m_cboPort.GetCurSel() + 1));
-        if (m_ctrlComm.GetPortOpen()) m_ctrlComm.SetPortOpen(false);
+        if (m_ctrlComm.GetPortOpen())
+            m_ctrlComm.SetPortOpen(false);
         if (m_ctrlComm.GetPortOpen()) {
             m_staticPortState.SetIcon(m_hIconPortClosed);
             MessageBox(QStringLiteral("NO FOUND THE PORT"));
@@ -205,21 +211,26 @@ void CCompassDlg::OnOpenCom() {
 void CCompassDlg::OnDeviceLost() {
     const QString port = QStringLiteral("Com%1").arg(m_ctrlComm.GetCommPort());
     const QString device = m_ctrlComm.DevicePath();
-    if (m_bPortOpen) OnOpenCom();  // back to Closed exactly as a click on Close does
+    if (m_bPortOpen)
+        OnOpenCom();  // back to Closed exactly as a click on Close does
     MessageBox(QStringLiteral("%1 (%2) has gone away: the device was unplugged or stopped "
                               "answering. The port is closed; reconnect the device and open "
                               "the port again.")
                    .arg(port, device));
 }
 
-void CCompassDlg::OnCommitFields() { UpdateData(true); }
+void CCompassDlg::OnCommitFields() {
+    UpdateData(true);
+}
 
 void CCompassDlg::OnDestroy() {
     KillTimer(IDT_POLL);
     KillTimer(IDT_RATE);
-    if (m_ctrlComm.GetPortOpen()) m_ctrlComm.SetPortOpen(false);
+    if (m_ctrlComm.GetPortOpen())
+        m_ctrlComm.SetPortOpen(false);
     // Closing while recording must not lose the pending lines nor the end line.
-    if (IsRecording()) FinishRecording();
+    if (IsRecording())
+        FinishRecording();
 }
 
 // ---- Sending -------------------------------------------------------------------------------
@@ -235,46 +246,54 @@ void CCompassDlg::SendCommandRow(CommandRow row) {
     HexTextToBytes(text, m_sendBytes);
     m_ctrlComm.SetOutput(m_sendBytes);
     LogSentFrame(m_strSend, text, LogVariantFor(row));
-    if (row != CMD_SET_DECLINATION) UpdateData(false);
+    if (row != CMD_SET_DECLINATION)
+        UpdateData(false);
 }
 
-void CCompassDlg::OnSetZero() { g_nPendingCommand = 1; }
-void CCompassDlg::OnCancelZero() { g_nPendingCommand = 2; }
-void CCompassDlg::OnSetAddress() { g_nPendingCommand = 3; }
-void CCompassDlg::OnSetBaudRate() { g_nPendingCommand = 4; }
-void CCompassDlg::OnAutoOut() { g_nPendingCommand = 5; }
-void CCompassDlg::OnCatechism() { g_nPendingCommand = 6; }
-void CCompassDlg::OnHorizon() { g_nPendingCommand = 7; }
-void CCompassDlg::OnVertical() { g_nPendingCommand = 8; }
+void CCompassDlg::OnSetZero() {
+    g_nPendingCommand = 1;
+}
+void CCompassDlg::OnCancelZero() {
+    g_nPendingCommand = 2;
+}
+void CCompassDlg::OnSetAddress() {
+    g_nPendingCommand = 3;
+}
+void CCompassDlg::OnSetBaudRate() {
+    g_nPendingCommand = 4;
+}
+void CCompassDlg::OnAutoOut() {
+    g_nPendingCommand = 5;
+}
+void CCompassDlg::OnCatechism() {
+    g_nPendingCommand = 6;
+}
+void CCompassDlg::OnHorizon() {
+    g_nPendingCommand = 7;
+}
+void CCompassDlg::OnVertical() {
+    g_nPendingCommand = 8;
+}
 
 void CCompassDlg::OnSetMag() {
     // From 160 degrees up the value would reach into the sign nibble and reach the module as a
     // different declination: refuse it rather than send a wrong value.
     if (!DeclinationInRange(m_dDeclination)) {
-        MessageBox(QStringLiteral("The declination must lie between -159.9 and 159.9 degrees; "
-                                  "nothing was sent."));
+        MessageBox(
+            QStringLiteral("The declination must lie between -159.9 and 159.9 degrees; "
+                           "nothing was sent."));
         return;
     }
     SendCommandRow(CMD_SET_DECLINATION);
 }
 
 void CCompassDlg::OnGoStop() {
-    if (m_bPolling == 0) {
-        m_bPolling = 1;
-        m_btnGoStop.SetWindowText(QStringLiteral("STOP"));
-        m_btnAMode.EnableWindow(false);
-        m_btnCalStart.EnableWindow(false);
-        m_btnMMode.EnableWindow(false);
-        m_btnCalSave.EnableWindow(false);
-        m_btnSetMag.EnableWindow(false);
-    } else {
-        m_bPolling = 0;
-        m_btnGoStop.SetWindowText(QStringLiteral("GO"));
-        m_btnSetMag.EnableWindow(true);
-        m_btnAMode.EnableWindow(true);
-        m_btnCalStart.EnableWindow(true);
-        m_btnMMode.EnableWindow(true);
-        m_btnCalSave.EnableWindow(true);
+    m_bPolling = m_bPolling == 0 ? 1 : 0;
+    m_btnGoStop.SetWindowText(m_bPolling ? QStringLiteral("STOP") : QStringLiteral("GO"));
+    // Calibration set-up and Set Mag. wait while the module is being polled.
+    for (CButton* button :
+         {&m_btnAMode, &m_btnCalStart, &m_btnMMode, &m_btnCalSave, &m_btnSetMag}) {
+        button->EnableWindow(m_bPolling == 0);
     }
 }
 
@@ -285,9 +304,13 @@ void CCompassDlg::OnCalStart() {
     ShowCoverage(0, 0, 0);
 }
 
-void CCompassDlg::OnCalStop() { SendCommandRow(CMD_CAL_STOP); }
+void CCompassDlg::OnCalStop() {
+    SendCommandRow(CMD_CAL_STOP);
+}
 
-void CCompassDlg::OnCalSave() { SendCommandRow(CMD_CAL_SAVE); }
+void CCompassDlg::OnCalSave() {
+    SendCommandRow(CMD_CAL_SAVE);
+}
 
 void CCompassDlg::OnAMode() {
     m_btnManual.EnableWindow(false);
@@ -323,11 +346,14 @@ void CCompassDlg::OnTimer(int id) {
         ResetFrameCount();
         return;
     }
-    if (id != IDT_POLL) return;
+    if (id != IDT_POLL)
+        return;
 
-    if (!m_ctrlComm.GetPortOpen()) return;
+    if (!m_ctrlComm.GetPortOpen())
+        return;
 
-    if (m_bPolling == 1 && g_bAutoOutput == 0 && g_nPendingCommand == 0) SendCommandRow(CMD_READ);
+    if (m_bPolling == 1 && g_bAutoOutput == 0 && g_nPendingCommand == 0)
+        SendCommandRow(CMD_READ);
 
     if (g_bSampleWait) {
         ++g_nSampleWaitTicks;
@@ -343,7 +369,8 @@ void CCompassDlg::OnTimer(int id) {
     const std::uint8_t pending = g_nPendingCommand;
     if (pending >= 1 && pending <= kPendingRows.size()) {
         const PendingRow& entry = kPendingRows[pending - 1];
-        if (entry.autoOutput >= 0) g_bAutoOutput = static_cast<std::uint8_t>(entry.autoOutput);
+        if (entry.autoOutput >= 0)
+            g_bAutoOutput = static_cast<std::uint8_t>(entry.autoOutput);
         SendCommandRow(entry.row);
         g_nPendingCommand = 0;
     }
@@ -361,7 +388,8 @@ void CCompassDlg::ShowReadings() {
 
 void CCompassDlg::OnCommMscomm() {
     if (m_ctrlComm.GetCommEvent() == comEvReceive) {
-        if (!FeedInput(m_ctrlComm.GetInput())) return;
+        if (!FeedInput(m_ctrlComm.GetInput()))
+            return;
     }
     UpdateData(false);
 }
@@ -370,8 +398,8 @@ bool CCompassDlg::FeedInput(const QByteArray& input) {
     // A read larger than the working array is fed through it in order, piece by piece.
     std::array<std::uint8_t, kWorkingArraySize> work;
     for (qsizetype offset = 0; offset < input.size(); offset += kWorkingArraySize) {
-        const std::size_t count =
-            std::min<std::size_t>(kWorkingArraySize, static_cast<std::size_t>(input.size() - offset));
+        const std::size_t count = std::min<std::size_t>(
+            kWorkingArraySize, static_cast<std::size_t>(input.size() - offset));
         std::memcpy(work.data(), input.constData() + offset, count);
         for (std::size_t i = 0; i < count; ++i) {
             const std::uint8_t byte = work[i];
@@ -388,7 +416,8 @@ bool CCompassDlg::FeedInput(const QByteArray& input) {
                         return false;
                     }
                     CountCompletedFrame();
-                    if (AssembledFrameChecksumHolds()) DispatchResponse();
+                    if (AssembledFrameChecksumHolds())
+                        DispatchResponse();
                     break;
             }
         }
@@ -420,7 +449,8 @@ void CCompassDlg::DispatchResponse() {
             ShowAcknowledgement(b4 == 0);
             break;
         case 0x8F:
-            if (b4 == 0) m_nAddress = m_nNewAddress;
+            if (b4 == 0)
+                m_nAddress = m_nNewAddress;
             ShowAcknowledgement(b4 == 0);
             break;
         case 0x88:

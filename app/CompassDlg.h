@@ -43,8 +43,8 @@ public:
     void OnAMode();
     void OnMMode();
     void OnManual();
-    void OnCommMscomm();   // the serial control's event: bytes received
-    void OnDeviceLost();   // the serial control closed a port whose device vanished
+    void OnCommMscomm();  // the serial control's event: bytes received
+    void OnDeviceLost();  // the serial control closed a port whose device vanished
     void OnTimer(int id) override;
 
     // Members, in their documented order.

@@ -12,9 +12,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text(reinterpret_cast<const char*>(data), size);
     std::vector<std::uint8_t> bytes;
     const std::size_t n = HexTextToBytes(text, bytes);
-    if (n != bytes.size() || n > size / 2) std::abort();
+    if (n != bytes.size() || n > size / 2)
+        std::abort();
     std::vector<std::uint8_t> again;
     HexTextToBytes(FrameToHexText(bytes.data(), bytes.size()), again);
-    if (again != bytes) std::abort();
+    if (again != bytes)
+        std::abort();
     return 0;
 }

@@ -28,17 +28,22 @@ void CWnd::Attach(CDialogBase* dialog, int id, QWidget* widget) {
 }
 
 void CWnd::NotifyParent(Notification code) {
-    if (m_pDialog) m_pDialog->Dispatch(m_nId, code);
+    if (m_pDialog)
+        m_pDialog->Dispatch(m_nId, code);
 }
 
 void CWnd::EnableWindow(bool enable) {
-    if (m_pWidget) m_pWidget->setEnabled(enable);
+    if (m_pWidget)
+        m_pWidget->setEnabled(enable);
 }
 
-bool CWnd::IsWindowEnabled() const { return m_pWidget && m_pWidget->isEnabled(); }
+bool CWnd::IsWindowEnabled() const {
+    return m_pWidget && m_pWidget->isEnabled();
+}
 
 void CWnd::SetWindowText(const QString& text) {
-    if (m_pDialog) m_pDialog->SetDlgItemText(m_nId, text);
+    if (m_pDialog)
+        m_pDialog->SetDlgItemText(m_nId, text);
 }
 
 QString CWnd::GetWindowText() const {
@@ -65,7 +70,8 @@ int CComboBox::GetCurSel() const {
 }
 
 void CComboBox::SetCurSel(int index) {
-    if (auto* combo = qobject_cast<QComboBox*>(m_pWidget.data())) combo->setCurrentIndex(index);
+    if (auto* combo = qobject_cast<QComboBox*>(m_pWidget.data()))
+        combo->setCurrentIndex(index);
 }
 
 int CComboBox::GetCount() const {

@@ -54,7 +54,8 @@ void AppendQuietly(QPlainTextEdit* edit, QTextCursor& end, const QString& text) 
         end.insertText(text);
     }
     emit layout->documentSizeChanged(layout->documentSize());  // the scroll bars follow
-    if (shows) edit->viewport()->update();
+    if (shows)
+        edit->viewport()->update();
 }
 
 std::string FromWidgetText(const QString& text) {
@@ -71,8 +72,12 @@ void RegisterTemplateFontSubstitutes() {
     QFont::insertSubstitution(QStringLiteral("SimSun"), song);
 }
 
-QString UnsignedFieldMessage() { return QStringLiteral("“请填入一个正整数。”"); }
-QString DoubleFieldMessage() { return QStringLiteral("请键入一个数。"); }
+QString UnsignedFieldMessage() {
+    return QStringLiteral("“请填入一个正整数。”");
+}
+QString DoubleFieldMessage() {
+    return QStringLiteral("请键入一个数。");
+}
 
 // A multi-line pane and what it shows. `pending` is the text of the last refresh, `shown` the
 // widget's text as last written by us; `diverged` when the operator typed into it since.
@@ -92,8 +97,8 @@ CDialogBase::CDialogBase(DialogTemplate dialogTemplate, QWidget* parent)
     // Sized as the platform sizes the template font's character cell at 96 dpi (10 pt -> 14 px).
     m_font.setPixelSize(static_cast<int>(std::ceil(m_template.pointSize * 96.0 / 72.0)));
     const QFontMetrics metrics(m_font);
-    const int letters =
-        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int letters = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     m_baseX = (letters / 26 + 1) / 2;
     m_baseY = metrics.height();
     if (m_baseX <= 0 || m_baseY <= 0) {
@@ -115,7 +120,8 @@ QRect CDialogBase::DialogUnitsToPixels(int x, int y, int cx, int cy) const {
 }
 
 bool CDialogBase::Create() {
-    if (m_bCreated) return true;
+    if (m_bCreated)
+        return true;
     m_bCreated = true;
     setWindowTitle(m_template.caption);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -143,10 +149,12 @@ void CDialogBase::done(int result) {
 }
 
 void CDialogBase::DestroyWindow() {
-    if (!m_bCreated || m_bDestroyed) return;
+    if (!m_bCreated || m_bDestroyed)
+        return;
     m_bDestroyed = true;
     RunGuarded([this] { OnDestroy(); });
-    for (auto& [id, timer] : m_timers) timer->stop();
+    for (auto& [id, timer] : m_timers)
+        timer->stop();
     m_paneTimer->stop();
     hide();
 }
@@ -160,16 +168,19 @@ void CDialogBase::BuildControls() {
     for (const ControlSpec& spec : m_template.controls) {
         QWidget* widget = CreateControl(spec);
         widget->setProperty(kIdProperty, spec.id);
-        if (spec.id != -1) m_controls[spec.id] = widget;
+        if (spec.id != -1)
+            m_controls[spec.id] = widget;
     }
     // Backdrops stay behind the controls drawn over them and let clicks through.
     for (QObject* child : children()) {
         auto* widget = qobject_cast<QWidget*>(child);
-        if (widget && widget->property("backdrop").toBool()) widget->lower();
+        if (widget && widget->property("backdrop").toBool())
+            widget->lower();
     }
     for (QObject* child : children()) {
         auto* box = qobject_cast<QGroupBox*>(child);
-        if (box) box->lower();
+        if (box)
+            box->lower();
     }
 }
 
@@ -182,7 +193,8 @@ QWidget* CDialogBase::CreateControl(const ControlSpec& spec) {
             auto* button = new QPushButton(spec.caption, this);
             button->setAutoDefault(false);  // Enter must never press a button
             button->setDefault(false);
-            connect(button, &QPushButton::clicked, this, [this, id] { Dispatch(id, Notification::Clicked); });
+            connect(button, &QPushButton::clicked, this,
+                    [this, id] { Dispatch(id, Notification::Clicked); });
             widget = button;
             break;
         }
@@ -190,10 +202,10 @@ QWidget* CDialogBase::CreateControl(const ControlSpec& spec) {
             if (spec.style & Style::Multiline) {
                 auto* edit = new QPlainTextEdit(this);
                 edit->setLineWrapMode(QPlainTextEdit::NoWrap);
-                edit->setVerticalScrollBarPolicy((spec.style & Style::VScroll) ? Qt::ScrollBarAlwaysOn
-                                                                              : Qt::ScrollBarAsNeeded);
-                edit->setHorizontalScrollBarPolicy((spec.style & Style::HScroll) ? Qt::ScrollBarAlwaysOn
-                                                                                : Qt::ScrollBarAlwaysOff);
+                edit->setVerticalScrollBarPolicy(
+                    (spec.style & Style::VScroll) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAsNeeded);
+                edit->setHorizontalScrollBarPolicy(
+                    (spec.style & Style::HScroll) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
                 // The style paints every pixel of a scroll bar, and the pane fills its own
                 // background: say so, or every flush also repaints what lies beneath the pane.
                 edit->verticalScrollBar()->setAttribute(Qt::WA_OpaquePaintEvent);
@@ -203,7 +215,8 @@ QWidget* CDialogBase::CreateControl(const ControlSpec& spec) {
                 pane->widget = edit;
                 Pane* raw = pane.get();
                 connect(edit, &QPlainTextEdit::textChanged, this, [this, raw, id] {
-                    if (!raw->writing) raw->diverged = true;
+                    if (!raw->writing)
+                        raw->diverged = true;
                     Dispatch(id, Notification::Changed);
                 });
                 m_panes[id] = std::move(pane);
@@ -214,11 +227,13 @@ QWidget* CDialogBase::CreateControl(const ControlSpec& spec) {
                     edit->setValidator(new QRegularExpressionValidator(
                         QRegularExpression(QStringLiteral("[0-9]*")), edit));
                 }
-                connect(edit, &QLineEdit::textChanged, this, [this, id] { Dispatch(id, Notification::Changed); });
+                connect(edit, &QLineEdit::textChanged, this,
+                        [this, id] { Dispatch(id, Notification::Changed); });
                 edit->installEventFilter(this);
                 widget = edit;
             }
-            if (spec.style & Style::ReadOnly) widget->setProperty("readOnly", true);
+            if (spec.style & Style::ReadOnly)
+                widget->setProperty("readOnly", true);
             break;
         case ControlKind::Static: {
             auto* label = new QLabel(spec.caption, this);
@@ -236,7 +251,8 @@ QWidget* CDialogBase::CreateControl(const ControlSpec& spec) {
         }
         case ControlKind::Icon: {
             auto* label = new QLabel(this);
-            if (spec.resource) label->setPixmap(LoadIconResource(spec.resource)->icon.pixmap(32, 32));
+            if (spec.resource)
+                label->setPixmap(LoadIconResource(spec.resource)->icon.pixmap(32, 32));
             widget = label;
             break;
         }
@@ -264,22 +280,26 @@ QWidget* CDialogBase::CreateControl(const ControlSpec& spec) {
             combo->setEditText(QString());
             // Typing into the field leaves no entry selected until one is chosen again.
             connect(combo->lineEdit(), &QLineEdit::textEdited, combo, [combo](const QString& text) {
-                if (combo->currentIndex() == -1) return;
+                if (combo->currentIndex() == -1)
+                    return;
                 const int cursor = combo->lineEdit()->cursorPosition();
                 const QSignalBlocker block(combo);
                 combo->setCurrentIndex(-1);
                 combo->setEditText(text);
                 combo->lineEdit()->setCursorPosition(cursor);
             });
-            connect(combo, &QComboBox::activated, this, [this, id] { Dispatch(id, Notification::SelChange); });
+            connect(combo, &QComboBox::activated, this,
+                    [this, id] { Dispatch(id, Notification::SelChange); });
             const int itemHeight = QFontMetrics(m_font).height() + 2;
-            combo->setMaxVisibleItems(std::max(1, (rect.height() - combo->sizeHint().height()) / itemHeight));
+            combo->setMaxVisibleItems(
+                std::max(1, (rect.height() - combo->sizeHint().height()) / itemHeight));
             combo->setGeometry(rect.x(), rect.y(), rect.width(), combo->sizeHint().height());
             return combo;
         }
         case ControlKind::GroupBox: {
             auto* box = new QGroupBox(spec.caption, this);
-            if (spec.style & Style::Center) box->setAlignment(Qt::AlignHCenter);
+            if (spec.style & Style::Center)
+                box->setAlignment(Qt::AlignHCenter);
             box->setAttribute(Qt::WA_TransparentForMouseEvents);
             widget = box;
             break;
@@ -289,7 +309,8 @@ QWidget* CDialogBase::CreateControl(const ControlSpec& spec) {
             widget->hide();
             break;
     }
-    if (spec.style & Style::Disabled) widget->setEnabled(false);
+    if (spec.style & Style::Disabled)
+        widget->setEnabled(false);
     widget->setGeometry(rect);
     return widget;
 }
@@ -297,7 +318,8 @@ QWidget* CDialogBase::CreateControl(const ControlSpec& spec) {
 bool CDialogBase::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusOut) {
         const int id = ControlId(watched);
-        if (id != -1) Dispatch(id, Notification::KillFocus);
+        if (id != -1)
+            Dispatch(id, Notification::KillFocus);
     }
     return QDialog::eventFilter(watched, event);
 }
@@ -309,13 +331,17 @@ QWidget* CDialogBase::GetDlgItem(int id) const {
 
 void CDialogBase::SetDlgItemText(int id, const QString& text) {
     QWidget* widget = GetDlgItem(id);
-    if (!widget) return;
+    if (!widget)
+        return;
     if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-        if (edit->text() != text) edit->setText(text);
+        if (edit->text() != text)
+            edit->setText(text);
     } else if (auto* label = qobject_cast<QLabel*>(widget)) {
-        if (label->text() != text) label->setText(text);
+        if (label->text() != text)
+            label->setText(text);
     } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-        if (button->text() != text) button->setText(text);
+        if (button->text() != text)
+            button->setText(text);
     } else if (auto* box = qobject_cast<QGroupBox*>(widget)) {
         box->setTitle(text);
     } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
@@ -327,11 +353,16 @@ void CDialogBase::SetDlgItemText(int id, const QString& text) {
 
 QString CDialogBase::GetDlgItemText(int id) {
     QWidget* widget = GetDlgItem(id);
-    if (auto* edit = qobject_cast<QLineEdit*>(widget)) return edit->text();
-    if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
-    if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text();
-    if (auto* box = qobject_cast<QGroupBox*>(widget)) return box->title();
-    if (auto* combo = qobject_cast<QComboBox*>(widget)) return combo->currentText();
+    if (auto* edit = qobject_cast<QLineEdit*>(widget))
+        return edit->text();
+    if (auto* label = qobject_cast<QLabel*>(widget))
+        return label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(widget))
+        return button->text();
+    if (auto* box = qobject_cast<QGroupBox*>(widget))
+        return box->title();
+    if (auto* combo = qobject_cast<QComboBox*>(widget))
+        return combo->currentText();
     if (m_panes.count(id)) {
         FlushPanes();
         return m_panes[id]->widget->toPlainText();
@@ -341,9 +372,11 @@ QString CDialogBase::GetDlgItemText(int id) {
 
 void CDialogBase::SetPaneText(int id, const std::string& text) {
     const auto it = m_panes.find(id);
-    if (it == m_panes.end()) return;
+    if (it == m_panes.end())
+        return;
     Pane& pane = *it->second;
-    if (!pane.dirty && !pane.diverged && pane.shown == text) return;
+    if (!pane.dirty && !pane.diverged && pane.shown == text)
+        return;
     pane.pending.assign(text);  // reuses the buffer: no allocation once it has grown
     pane.dirty = true;
     SchedulePaneFlush();
@@ -351,24 +384,29 @@ void CDialogBase::SetPaneText(int id, const std::string& text) {
 
 std::string CDialogBase::GetPaneText(int id) {
     const auto it = m_panes.find(id);
-    if (it == m_panes.end()) return {};
+    if (it == m_panes.end())
+        return {};
     FlushPanes();
     Pane& pane = *it->second;
-    if (!pane.diverged) return pane.shown;
+    if (!pane.diverged)
+        return pane.shown;
     return FromWidgetText(pane.widget->toPlainText());
 }
 
 void CDialogBase::SchedulePaneFlush() {
-    if (!m_paneTimer->isActive()) m_paneTimer->start(kPaneFlushMs);
+    if (!m_paneTimer->isActive())
+        m_paneTimer->start(kPaneFlushMs);
 }
 
 void CDialogBase::FlushPanes() {
     m_paneTimer->stop();
     for (auto& [id, panePtr] : m_panes) {
         Pane& pane = *panePtr;
-        if (!pane.dirty) continue;
+        if (!pane.dirty)
+            continue;
         pane.dirty = false;
-        if (!pane.diverged && pane.pending == pane.shown) continue;
+        if (!pane.diverged && pane.pending == pane.shown)
+            continue;
         pane.writing = true;
         QPlainTextEdit* edit = pane.widget;
         const bool extends = !pane.diverged && pane.pending.size() > pane.shown.size() &&
@@ -389,7 +427,8 @@ void CDialogBase::FlushPanes() {
 }
 
 bool CDialogBase::UpdateData(bool bSaveAndValidate) {
-    if (bSaveAndValidate) FlushPanes();
+    if (bSaveAndValidate)
+        FlushPanes();
     ++m_nExchangeDepth;
     bool ok = true;
     try {
@@ -415,7 +454,8 @@ void CDataExchange::Fail(int id, const QString& message) {
 }
 
 void DDX_Control(CDataExchange* pDX, int id, CWnd& control) {
-    if (control.IsAttached()) return;
+    if (control.IsAttached())
+        return;
     control.Attach(pDX->m_pDlgWnd, id, pDX->m_pDlgWnd->GetDlgItem(id));
 }
 
@@ -425,7 +465,8 @@ void DDX_Text(CDataExchange* pDX, int id, std::string& value) {
     if (pDX->m_bSaveAndValidate) {
         // A disabled pane holds nothing the operator could have changed; reading it back could
         // only drop lines logged since the last refresh.
-        if (isPane && !dlg->GetDlgItem(id)->isEnabled()) return;
+        if (isPane && !dlg->GetDlgItem(id)->isEnabled())
+            return;
         value = isPane ? dlg->GetPaneText(id) : dlg->GetDlgItemText(id).toStdString();
     } else if (isPane) {
         dlg->SetPaneText(id, value);
@@ -443,7 +484,8 @@ void ExchangeNumber(CDataExchange* pDX, int id, T& value, Parse parse, Format fo
     CDialogBase* dlg = pDX->m_pDlgWnd;
     if (pDX->m_bSaveAndValidate) {
         const auto parsed = parse(dlg->GetDlgItemText(id).toStdString());
-        if (!parsed) pDX->Fail(id, message);
+        if (!parsed)
+            pDX->Fail(id, message);
         value = *parsed;
     } else {
         dlg->SetDlgItemText(id, QString::fromStdString(format(value)));
@@ -465,12 +507,15 @@ void CDialogBase::Bind(int id, Notification code, std::function<void()> handler)
 }
 
 void CDialogBase::Dispatch(int id, Notification code) {
-    if (m_bDestroyed) return;
-    if (m_nExchangeDepth > 0 && (code == Notification::Changed || code == Notification::KillFocus)) {
+    if (m_bDestroyed)
+        return;
+    if (m_nExchangeDepth > 0 &&
+        (code == Notification::Changed || code == Notification::KillFocus)) {
         return;  // a refresh must never start a commit
     }
     const auto it = m_handlers.find({id, code});
-    if (it == m_handlers.end()) return;
+    if (it == m_handlers.end())
+        return;
     const std::function<void()> handler = it->second;  // the table may not change under us
     RunGuarded(handler);
 }
@@ -496,22 +541,26 @@ void CDialogBase::SetTimer(int id, int milliseconds) {
 
 void CDialogBase::KillTimer(int id) {
     const auto it = m_timers.find(id);
-    if (it != m_timers.end()) it->second->stop();
+    if (it != m_timers.end())
+        it->second->stop();
 }
 
 void CDialogBase::DispatchTimer(int id) {
-    if (m_bDestroyed) return;
+    if (m_bDestroyed)
+        return;
     RunGuarded([this, id] { OnTimer(id); });
 }
 
 void CDialogBase::MessageBox(const QString& text, const QString& caption) {
     const bool own = !caption.isEmpty();
-    CurrentUiSink().ShowMessageBox(
-        this, MessageBoxRequest{text, own ? caption : ApplicationTitle(),
-                                own ? BoxIcon::None : BoxIcon::Exclamation});
+    CurrentUiSink().ShowMessageBox(this,
+                                   MessageBoxRequest{text, own ? caption : ApplicationTitle(),
+                                                     own ? BoxIcon::None : BoxIcon::Exclamation});
 }
 
-void CDialogBase::MessageBeep() { CurrentUiSink().Beep(); }
+void CDialogBase::MessageBeep() {
+    CurrentUiSink().Beep();
+}
 
 std::optional<QString> CDialogBase::BrowseForFolder(const QString& title) {
     return CurrentUiSink().ChooseFolder(this, title);

@@ -26,13 +26,13 @@ enum class ControlKind {
     Picture,   // static showing a bitmap resource at its own pixel size
     ComboBox,  // drop-down list with an edit field
     GroupBox,
-    Hidden,    // a non-visual control (the serial control): occupies an id, shows nothing
+    Hidden,  // a non-visual control (the serial control): occupies an id, shows nothing
 };
 
 namespace Style {
 constexpr unsigned Disabled = 1u << 0;
 constexpr unsigned Multiline = 1u << 1;
-constexpr unsigned Number = 1u << 2;       // edit accepts digits only
+constexpr unsigned Number = 1u << 2;  // edit accepts digits only
 constexpr unsigned VScroll = 1u << 3;
 constexpr unsigned HScroll = 1u << 4;
 constexpr unsigned CenterImage = 1u << 5;  // static: single line, vertically centred
@@ -112,7 +112,7 @@ public:
 
     QWidget* GetDlgItem(int id) const;
     void SetDlgItemText(int id, const QString& text);  // not rewritten when unchanged
-    QString GetDlgItemText(int id);                     // writes a pending pane first
+    QString GetDlgItemText(int id);                    // writes a pending pane first
 
     // Multi-line panes are written lazily: at most every ~30 ms and before anything reads them.
     void SetPaneText(int id, const std::string& text);

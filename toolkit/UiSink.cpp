@@ -13,9 +13,15 @@ public:
         box.setWindowTitle(request.caption);
         box.setText(request.text);
         switch (request.icon) {
-            case BoxIcon::None: box.setIcon(QMessageBox::NoIcon); break;
-            case BoxIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;
-            case BoxIcon::Stop: box.setIcon(QMessageBox::Critical); break;
+            case BoxIcon::None:
+                box.setIcon(QMessageBox::NoIcon);
+                break;
+            case BoxIcon::Exclamation:
+                box.setIcon(QMessageBox::Warning);
+                break;
+            case BoxIcon::Stop:
+                box.setIcon(QMessageBox::Critical);
+                break;
         }
         box.setStandardButtons(QMessageBox::Ok);
         box.exec();
@@ -23,7 +29,8 @@ public:
     void Beep() override { QApplication::beep(); }
     std::optional<QString> ChooseFolder(QWidget* owner, const QString& title) override {
         const QString dir = QFileDialog::getExistingDirectory(owner, title);
-        if (dir.isEmpty()) return std::nullopt;
+        if (dir.isEmpty())
+            return std::nullopt;
         return dir;
     }
 };
@@ -33,8 +40,14 @@ UiSink* g_sink = &g_qtSink;
 
 }  // namespace
 
-UiSink& CurrentUiSink() { return *g_sink; }
+UiSink& CurrentUiSink() {
+    return *g_sink;
+}
 
-void SetUiSink(UiSink* sink) { g_sink = sink ? sink : &g_qtSink; }
+void SetUiSink(UiSink* sink) {
+    g_sink = sink ? sink : &g_qtSink;
+}
 
-QString ApplicationTitle() { return QStringLiteral("TORVA"); }
+QString ApplicationTitle() {
+    return QStringLiteral("TORVA");
+}

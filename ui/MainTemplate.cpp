@@ -6,7 +6,8 @@ namespace {
 
 QStringList PortItems() {
     QStringList items;
-    for (int n = 1; n <= 20; ++n) items << QStringLiteral("Com%1").arg(n);
+    for (int n = 1; n <= 20; ++n)
+        items << QStringLiteral("Com%1").arg(n);
     return items;
 }
 
@@ -17,8 +18,8 @@ QStringList BaudItems() {
 
 using K = ControlKind;
 
-ControlSpec Ctl(int id, K kind, const char* caption, int x, int y, int cx, int cy, unsigned style = 0,
-                int resource = 0) {
+ControlSpec Ctl(int id, K kind, const char* caption, int x, int y, int cx, int cy,
+                unsigned style = 0, int resource = 0) {
     ControlSpec spec;
     spec.id = id;
     spec.kind = kind;

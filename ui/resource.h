@@ -2,9 +2,9 @@
 
 // Resource and control ids of the main window (template 102) and its pictures.
 constexpr int IDD_COMPASS_DIALOG = 102;
-constexpr int IDR_MAINFRAME = 128;   // application icon
-constexpr int IDI_PORT_CLOSED = 151; // white disc
-constexpr int IDI_PORT_OPEN = 152;   // red disc
+constexpr int IDR_MAINFRAME = 128;    // application icon
+constexpr int IDI_PORT_CLOSED = 151;  // white disc
+constexpr int IDI_PORT_OPEN = 152;    // red disc
 constexpr int IDB_BACKDROP = 148;
 constexpr int IDB_LOGO = 176;
 constexpr int IDB_CALIBRATION = 177;

@@ -16,7 +16,8 @@ Pty::Pty() {
         throw std::runtime_error("cannot create a pseudo-terminal");
     }
     const char* name = ptsname(m_master);
-    if (!name) throw std::runtime_error("ptsname failed");
+    if (!name)
+        throw std::runtime_error("ptsname failed");
     m_slavePath = name;
     termios tio{};
     tcgetattr(m_master, &tio);
@@ -24,7 +25,9 @@ Pty::Pty() {
     tcsetattr(m_master, TCSANOW, &tio);
 }
 
-Pty::~Pty() { CloseMaster(); }
+Pty::~Pty() {
+    CloseMaster();
+}
 
 void Pty::CloseMaster() {
     if (m_master >= 0) {
@@ -38,22 +41,26 @@ void Pty::Write(const std::vector<std::uint8_t>& bytes) {
     while (done < bytes.size()) {
         const ssize_t n = ::write(m_master, bytes.data() + done, bytes.size() - done);
         if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN) continue;
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
             throw std::runtime_error("write to pty master failed");
         }
         done += static_cast<std::size_t>(n);
     }
 }
 
-std::vector<std::uint8_t> Pty::Read(std::chrono::milliseconds timeout, std::chrono::milliseconds settle) {
+std::vector<std::uint8_t> Pty::Read(std::chrono::milliseconds timeout,
+                                    std::chrono::milliseconds settle) {
     std::vector<std::uint8_t> out;
     int wait = static_cast<int>(timeout.count());
     for (;;) {
         pollfd p{m_master, POLLIN, 0};
-        if (::poll(&p, 1, wait) <= 0 || !(p.revents & POLLIN)) break;
+        if (::poll(&p, 1, wait) <= 0 || !(p.revents & POLLIN))
+            break;
         std::uint8_t buf[4096];
         const ssize_t n = ::read(m_master, buf, sizeof buf);
-        if (n <= 0) break;
+        if (n <= 0)
+            break;
         out.insert(out.end(), buf, buf + n);
         wait = static_cast<int>(settle.count());
     }
@@ -66,12 +73,15 @@ std::vector<std::uint8_t> Pty::ReadExactly(std::size_t n, std::chrono::milliseco
     while (out.size() < n) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
+        if (left.count() <= 0)
+            break;
         pollfd p{m_master, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0 || !(p.revents & POLLIN)) break;
+        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0 || !(p.revents & POLLIN))
+            break;
         std::uint8_t buf[4096];
         const ssize_t got = ::read(m_master, buf, std::min(sizeof buf, n - out.size()));
-        if (got <= 0) break;
+        if (got <= 0)
+            break;
         out.insert(out.end(), buf, buf + got);
     }
     return out;
@@ -79,7 +89,8 @@ std::vector<std::uint8_t> Pty::ReadExactly(std::size_t n, std::chrono::milliseco
 
 std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
     std::vector<std::uint8_t> out;
-    for (int v : values) out.push_back(static_cast<std::uint8_t>(v));
+    for (int v : values)
+        out.push_back(static_cast<std::uint8_t>(v));
     return out;
 }
 

@@ -20,11 +20,12 @@ public:
     void Write(const std::vector<std::uint8_t>& bytes);
     // Reads what has arrived, waiting up to `timeout` for the first byte and then taking every
     // byte that follows within `settle`.
-    std::vector<std::uint8_t> Read(std::chrono::milliseconds timeout = std::chrono::milliseconds(1000),
-                                   std::chrono::milliseconds settle = std::chrono::milliseconds(20));
+    std::vector<std::uint8_t> Read(
+        std::chrono::milliseconds timeout = std::chrono::milliseconds(1000),
+        std::chrono::milliseconds settle = std::chrono::milliseconds(20));
     // Reads exactly n bytes or fails after timeout (returns what came).
-    std::vector<std::uint8_t> ReadExactly(std::size_t n,
-                                          std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
+    std::vector<std::uint8_t> ReadExactly(
+        std::size_t n, std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
     // Closes the master side: the device "vanishes" for whoever holds the slave.
     void CloseMaster();
 

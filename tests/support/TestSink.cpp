@@ -2,7 +2,8 @@
 
 void TestSink::ShowMessageBox(QWidget*, const MessageBoxRequest& request) {
     boxes.push_back(request);
-    if (whileBoxOpen) whileBoxOpen(request);
+    if (whileBoxOpen)
+        whileBoxOpen(request);
 }
 
 std::optional<QString> TestSink::ChooseFolder(QWidget*, const QString& title) {

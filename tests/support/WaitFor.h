@@ -11,7 +11,8 @@ inline bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 2000
     QElapsedTimer clock;
     clock.start();
     while (!condition()) {
-        if (clock.elapsed() > timeoutMs) return condition();
+        if (clock.elapsed() > timeoutMs)
+            return condition();
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::usleep(200);
     }
@@ -20,5 +21,6 @@ inline bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 2000
 
 // Serves the events that are already due, a few rounds.
 inline void ServeEvents(int rounds = 5) {
-    for (int i = 0; i < rounds; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents);
+    for (int i = 0; i < rounds; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
