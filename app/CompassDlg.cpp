@@ -21,6 +21,18 @@ std::uint8_t g_bAutoOutput = 0;       // the module streams readings by itself
 std::uint8_t g_bSampleWait = 0;       // a manual calibration sample is awaited
 std::uint8_t g_nSampleWaitTicks = 0;  // poll ticks counted while waiting for it
 
+// Codes the configuration buttons leave for the next poll tick (0 = none).
+enum PendingCode : std::uint8_t {
+    kPendingSetZero = 1,
+    kPendingCancelZero,
+    kPendingSetAddress,
+    kPendingSetBaudRate,
+    kPendingAutoOut,
+    kPendingCatechism,
+    kPendingHorizon,
+    kPendingVertical,
+};
+
 constexpr int kSampleTimeoutTicks = 100;
 constexpr std::size_t kWorkingArraySize = 2048;
 
@@ -251,28 +263,28 @@ void CCompassDlg::SendCommandRow(CommandRow row) {
 }
 
 void CCompassDlg::OnSetZero() {
-    g_nPendingCommand = 1;
+    g_nPendingCommand = kPendingSetZero;
 }
 void CCompassDlg::OnCancelZero() {
-    g_nPendingCommand = 2;
+    g_nPendingCommand = kPendingCancelZero;
 }
 void CCompassDlg::OnSetAddress() {
-    g_nPendingCommand = 3;
+    g_nPendingCommand = kPendingSetAddress;
 }
 void CCompassDlg::OnSetBaudRate() {
-    g_nPendingCommand = 4;
+    g_nPendingCommand = kPendingSetBaudRate;
 }
 void CCompassDlg::OnAutoOut() {
-    g_nPendingCommand = 5;
+    g_nPendingCommand = kPendingAutoOut;
 }
 void CCompassDlg::OnCatechism() {
-    g_nPendingCommand = 6;
+    g_nPendingCommand = kPendingCatechism;
 }
 void CCompassDlg::OnHorizon() {
-    g_nPendingCommand = 7;
+    g_nPendingCommand = kPendingHorizon;
 }
 void CCompassDlg::OnVertical() {
-    g_nPendingCommand = 8;
+    g_nPendingCommand = kPendingVertical;
 }
 
 void CCompassDlg::OnSetMag() {

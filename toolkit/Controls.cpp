@@ -50,13 +50,6 @@ QString CWnd::GetWindowText() const {
     return m_pDialog ? m_pDialog->GetDlgItemText(m_nId) : QString();
 }
 
-void CWnd::SetFont(const QFont& font) {
-    if (m_pWidget) {
-        m_pWidget->setFont(font);
-        m_pWidget->update();
-    }
-}
-
 void CStatic::SetIcon(HICON icon) {
     m_hIcon = icon;
     if (auto* label = qobject_cast<QLabel*>(m_pWidget.data())) {
@@ -72,14 +65,4 @@ int CComboBox::GetCurSel() const {
 void CComboBox::SetCurSel(int index) {
     if (auto* combo = qobject_cast<QComboBox*>(m_pWidget.data()))
         combo->setCurrentIndex(index);
-}
-
-int CComboBox::GetCount() const {
-    auto* combo = qobject_cast<QComboBox*>(m_pWidget.data());
-    return combo ? combo->count() : 0;
-}
-
-QString CComboBox::GetLBText(int index) const {
-    auto* combo = qobject_cast<QComboBox*>(m_pWidget.data());
-    return combo ? combo->itemText(index) : QString();
 }

@@ -6,14 +6,12 @@
 #include <QWidget>
 
 class CDialogBase;
-class QFont;
 
 // Notifications a control sends to its dialog; the dialog's handler table binds them.
 enum class Notification {
     Clicked,     // a button was pressed
     Changed,     // an edit's text changed (also when the program sets it)
     KillFocus,   // an edit lost the keyboard focus
-    SelChange,   // a list's selection changed
     CommEvent,   // the serial control has an event (bytes received)
     DeviceLost,  // the serial control's device vanished; the control has closed the port
 };
@@ -44,7 +42,6 @@ public:
     bool IsWindowEnabled() const;
     void SetWindowText(const QString& text);
     QString GetWindowText() const;
-    void SetFont(const QFont& font);
 
     // Called by the first data exchange (DDX_Control).
     virtual void Attach(CDialogBase* dialog, int id, QWidget* widget);
@@ -77,6 +74,4 @@ class CComboBox : public CWnd {
 public:
     int GetCurSel() const;
     void SetCurSel(int index);
-    int GetCount() const;
-    QString GetLBText(int index) const;
 };

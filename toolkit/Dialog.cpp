@@ -232,8 +232,6 @@ QWidget* CDialogBase::CreateControl(const ControlSpec& spec) {
                 edit->installEventFilter(this);
                 widget = edit;
             }
-            if (spec.style & Style::ReadOnly)
-                widget->setProperty("readOnly", true);
             break;
         case ControlKind::Static: {
             auto* label = new QLabel(spec.caption, this);
@@ -288,8 +286,6 @@ QWidget* CDialogBase::CreateControl(const ControlSpec& spec) {
                 combo->setEditText(text);
                 combo->lineEdit()->setCursorPosition(cursor);
             });
-            connect(combo, &QComboBox::activated, this,
-                    [this, id] { Dispatch(id, Notification::SelChange); });
             const int itemHeight = QFontMetrics(m_font).height() + 2;
             combo->setMaxVisibleItems(
                 std::max(1, (rect.height() - combo->sizeHint().height()) / itemHeight));

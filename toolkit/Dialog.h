@@ -38,7 +38,6 @@ constexpr unsigned HScroll = 1u << 4;
 constexpr unsigned CenterImage = 1u << 5;  // static: single line, vertically centred
 constexpr unsigned Center = 1u << 6;       // static or group box caption: centred horizontally
 constexpr unsigned Transparent = 1u << 7;  // static drawn over a picture
-constexpr unsigned ReadOnly = 1u << 8;
 }  // namespace Style
 
 // One control of a dialog template: position and size in dialog units.
@@ -108,7 +107,6 @@ public:
     bool IsDestroyed() const { return m_bDestroyed; }
 
     bool UpdateData(bool bSaveAndValidate = true);
-    bool IsExchanging() const { return m_nExchangeDepth > 0; }
 
     QWidget* GetDlgItem(int id) const;
     void SetDlgItemText(int id, const QString& text);  // not rewritten when unchanged
@@ -138,7 +136,6 @@ public:
 
     // Dialog-unit conversion of this dialog's template font.
     QRect DialogUnitsToPixels(int x, int y, int cx, int cy) const;
-    const QFont& TemplateFont() const { return m_font; }
 
 protected:
     virtual void DoDataExchange(CDataExchange* /*pDX*/) {}
