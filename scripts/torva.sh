@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # One entry point for a fresh Debian 12 machine:
-#   scripts/torva.sh run    install what is missing, build, start the console
+#   scripts/torva.sh run    install what is missing, build, start the console (with the module
+#                           simulator on Com1 when no module is attached; without a display, a
+#                           scripted demo under Xvfb that saves a screenshot)
 #   scripts/torva.sh test   install what is missing, build with sanitizers, run every test tier
 #   scripts/torva.sh bench  install what is missing, build optimised, run the benchmarks
 # Extra arguments after "test" go to ctest (for example: -L unit).
@@ -13,7 +15,7 @@ packages=(cmake g++ make pkg-config
           qt6-base-dev qt6-serialport-dev libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev
           fonts-liberation2 fonts-arphic-uming
-          xvfb xdotool x11-apps imagemagick xauth)
+          xvfb xdotool x11-apps imagemagick xauth tesseract-ocr)
 
 install_missing() {
     local missing=()
@@ -42,6 +44,10 @@ case "$cmd" in
 run)
     install_missing
     build build -DBUILD_TESTING=OFF -DTORVA_BUILD_BENCH=OFF
+    if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+        echo "No display: running the demo under Xvfb against the module simulator."
+        exec bash scripts/demo.sh build
+    fi
     if [ -z "${TORVA_COM1:-}" ] && [ ! -e /dev/ttyUSB0 ]; then
         echo "No module on Com1: starting the module simulator for it."
         exec build/tools/modulesim/modulesim --run build/app/TORVA

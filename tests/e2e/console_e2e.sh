@@ -7,70 +7,19 @@ set -euo pipefail
 torva=$1
 sim=$2
 work=$(mktemp -d)
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/../../scripts/xdrive.sh"
+trap 'xdrive_cleanup; rm -rf "$work"' EXIT
 
 fail() { echo "FAIL: $*" >&2; echo "--- simulator log" >&2; tail -20 "$work/sim.err" >&2 || true; exit 1; }
 pass() { echo "ok: $*"; }
-convert=/usr/bin/convert
-compare=/usr/bin/compare
-import=/usr/bin/import
 
-# wait_for SECONDS COMMAND...: retry COMMAND every 0.1 s until it succeeds.
-wait_for() {
-    local deadline=$((SECONDS + $1)); shift
-    until "$@"; do
-        [ $SECONDS -ge $deadline ] && return 1
-        sleep 0.1
-    done
-}
-requests() { grep -c "$1" "$work/sim.err" || true; }
-
-# A display of our own.
-Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp 5>"$work/display" 2>/dev/null &
-pids+=($!)
-wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(cat "$work/display")"
-
-"$sim" --verbose --fixed 12.5,-3.25,271.4 >"$work/sim.out" 2>"$work/sim.err" &
-pids+=($!)
-wait_for 5 test -s "$work/sim.out" || fail "simulator printed no device"
-device=$(head -n 1 "$work/sim.out")
-
-HOME=$work TORVA_COM1=$device QT_QPA_PLATFORM=xcb "$torva" >"$work/torva.log" 2>&1 &
-torva_pid=$!
-pids+=($torva_pid)
-
-window=""
-find_window() { window=$(xdotool search --name '^MIRT QTX V1\.8$' 2>/dev/null | head -n 1); [ -n "$window" ]; }
-wait_for 20 find_window || fail "no window titled MIRT QTX V1.8"
-sleep 0.5
+start_display || fail "Xvfb did not start"
+start_simulator --verbose --fixed 12.5,-3.25,271.4 || fail "simulator printed no device"
+start_console || fail "no window titled MIRT QTX V1.8"
 geometry=$(xdotool getwindowgeometry "$window" | awk '/Geometry/ {print $2}')
 w=${geometry%x*}; h=${geometry#*x}
 [ $((w > 760 && w < 785 && h > 750 && h < 775)) -eq 1 ] || fail "window is $geometry, expected about 772x763"
 pass "window MIRT QTX V1.8 is ${geometry}"
-
-# Dialog units to window pixels: 1.75 px a unit both ways for the template font.
-click() { # click X Y W H (dialog units of the control)
-    local x=$(( ($1 * 2 + $3) * 7 / 8 )) y=$(( ($2 * 2 + $4) * 7 / 8 ))
-    xdotool mousemove --window "$window" "$x" "$y" click 1
-}
-shot() { $import -window "$window" "$1"; }
-# region_differs A B X Y W H: the two screenshots differ inside the control's rectangle.
-region_differs() {
-    local geom
-    geom="$(( $5 * 7 / 4 ))x$(( $6 * 7 / 4 ))+$(( $3 * 7 / 4 ))+$(( $4 * 7 / 4 ))"
-    $convert "$1" -crop "$geom" +repage "$work/a.png"
-    $convert "$2" -crop "$geom" +repage "$work/b.png"
-    local diff
-    diff=$($compare -metric AE "$work/a.png" "$work/b.png" null: 2>&1 || true)
-    [ "${diff%% *}" != "0" ]
-}
 
 shot "$work/start.png"
 
@@ -99,18 +48,14 @@ pass "the three reading displays changed"
 click 34 72 39 21
 wait_for 3 grep -q "request 68 05 00 05 01 0B: set zero" "$work/sim.err" || fail "SetZero frame not sent"
 pass "SetZero sent 68 05 00 05 01 0B"
-box=""
-find_box() { box=$(xdotool search --onlyvisible --name '^Success$' 2>/dev/null | head -n 1); [ -n "$box" ]; }
-wait_for 5 find_box || fail "no Success box for the zero answer"
+wait_for 5 box_open Success || fail "no Success box for the zero answer"
 before=$(requests ": read")
 sleep 1
 after=$(requests ": read")
 [ $((after - before)) -ge 7 ] || fail "polling stopped while the box was open ($((after - before)) reads in 1 s)"
 pass "polling goes on while the Success box is open"
-xdotool windowfocus "$box" 2>/dev/null || true
-xdotool key Return
-wait_for 5 bash -c "! xdotool search --onlyvisible --name '^Success$' >/dev/null 2>&1" || fail "the Success box did not close"
-pass "the Success box closed with Enter"
+close_box Success || fail "the Success box did not close"
+pass "the Success box closed with its OK button"
 
 # AutoOut: read requests stop although polling is on; the simulator streams by itself.
 click 34 188 39 21

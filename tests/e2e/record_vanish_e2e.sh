@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# The real console under Xvfb: record while polling, then the module vanishes mid-stream. One
+# message, the Closed state, no busy loop afterwards, and the record file keeps every frame
+# received before the loss, between its header and end lines.
+# usage: record_vanish_e2e.sh TORVA MODULESIM
+set -euo pipefail
+
+torva=$1
+sim=$2
+work=$(mktemp -d)
+source "$(dirname "$0")/../../scripts/xdrive.sh"
+trap 'xdrive_cleanup; rm -rf "$work"' EXIT
+
+fail() { echo "FAIL: $*" >&2; echo "--- simulator log" >&2; tail -20 "$work/sim.err" >&2 || true; exit 1; }
+pass() { echo "ok: $*"; }
+# cpu_ticks PID: user plus system time of a process, in clock ticks.
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+# port_indicator_red IMAGE: red pixels in the port indicator.
+port_indicator_red() { colour_pixels "$1" 93 22 20 20 FF0000; }
+
+start_display || fail "Xvfb did not start"
+start_simulator --verbose --fixed 1.25,-2.5,90 --vanish-after 4 || fail "simulator printed no device"
+start_console || fail "no window titled MIRT QTX V1.8"
+
+click 122 23 40 23 # OpenCom
+sleep 0.3
+click 159 66 42 23 # GO
+wait_for 5 grep -q ": read" "$work/sim.err" || fail "no read request after OpenCom and GO"
+click 34 101 39 21 # Save: start recording
+wait_for 5 test -s "$work/home/COMDATA/Rec00.txt" || fail "no record file Rec00.txt"
+pass "recording into Rec00.txt"
+shot "$work/open.png"
+[ "$(port_indicator_red "$work/open.png")" -gt 50 ] || fail "the port indicator is not red while open"
+
+# The simulator closes its side of the line; the console reports it once and closes the port.
+wait_for 8 box_open TORVA || fail "no message when the device vanished"
+pass "one message when the device vanished"
+before=$(cpu_ticks "$torva_pid")
+sleep 2
+after=$(cpu_ticks "$torva_pid")
+[ $((after - before)) -lt 40 ] || fail "the console used $((after - before)) ticks in 2 s after the loss"
+pass "no busy loop after the loss ($((after - before)) clock ticks in 2 s, box open)"
+[ "$(xdotool search --onlyvisible --name '^TORVA$' | wc -l)" -eq 1 ] || fail "more than one message"
+close_box TORVA || fail "the message did not close"
+sleep 0.5
+box_open TORVA && fail "a second message followed the first"
+shot "$work/closed.png"
+[ "$(port_indicator_red "$work/closed.png")" -eq 0 ] || fail "the port indicator is still red"
+pass "the window is back in the Closed state"
+
+click 34 101 39 21 # Save, now "Stop": end the recording
+record=$work/home/COMDATA/Rec00.txt
+wait_for 5 grep -q "^End Date: " "$record" || fail "no end line in the record file"
+head -n 1 "$record" | grep -Eq '^Date: [0-9]{4}-[0-9]{2}-[0-9]{2}  Time:[0-9]{2}:[0-9]{2}:[0-9]{2}'$'\r''$' ||
+    fail "header line is $(head -n 1 "$record")"
+reads=$(requests ": read")
+lines=$(grep -c '^68 0D 00 84 00 01 25 10 02 50 00 90 00 ' "$record" || true)
+others=$(grep -vc -e '^Date: ' -e '^End Date: ' -e '^68 0D 00 84 00 01 25 10 02 50 00 90 00 ' "$record" || true)
+[ "$others" -eq 0 ] || fail "$others unexpected lines in the record file"
+# The answer to the last request may still have been on the line when it went away.
+[ "$lines" -ge $((reads - 1)) ] && [ "$lines" -le "$reads" ] ||
+    fail "$lines frame lines recorded for $reads answered requests"
+pass "the record file holds $lines frame lines for $reads answered requests, header and end line"
+
+xdotool windowfocus "$window" 2>/dev/null || true
+xdotool key Escape
+wait_for 5 bash -c "! kill -0 $torva_pid 2>/dev/null" || fail "the console did not end on Escape"
+status=0
+wait "$torva_pid" || status=$?
+[ "$status" -eq 0 ] || { cat "$work/torva.log" >&2; fail "the console exited with status $status"; }
+echo "e2e: all checks passed"
