@@ -5,7 +5,8 @@
 #                           scripted demo under Xvfb that saves a screenshot)
 #   scripts/torva.sh test   install what is missing, build with sanitizers, run every test tier
 #   scripts/torva.sh bench  install what is missing, build optimised, run the benchmarks
-# Extra arguments after "test" go to ctest (for example: -L unit).
+# Extra arguments after "test" go to ctest (for example: -L unit). TORVA_FUZZ_SECONDS=0 skips
+# the bounded fuzzing runs.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -15,7 +16,8 @@ packages=(cmake g++ make pkg-config
           qt6-base-dev qt6-serialport-dev libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev
           fonts-liberation2 fonts-arphic-uming
-          xvfb xdotool x11-apps imagemagick xauth tesseract-ocr)
+          xvfb xdotool x11-apps imagemagick xauth tesseract-ocr
+          clang libclang-rt-14-dev)
 
 install_missing() {
     local missing=()
@@ -32,10 +34,12 @@ install_missing() {
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
-build() { # build DIR [cmake args...]
+build() { # build DIR [cmake args...]; TARGETS="a b" builds only those
     local dir=$1; shift
     cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" "$@"
-    cmake --build "$dir" -j "$jobs"
+    local targets=()
+    for t in ${TARGETS:-}; do targets+=(--target "$t"); done
+    cmake --build "$dir" -j "$jobs" "${targets[@]}"
 }
 
 cmd=${1:-run}
@@ -56,7 +60,16 @@ run)
     ;;
 test)
     install_missing
-    BUILD_TYPE=Debug build build-test -DTORVA_SANITIZE=ON
+    # The fuzzers are built with clang and libFuzzer in a tree of their own; ctest runs each for
+    # TORVA_FUZZ_SECONDS (60 by default, 0 skips them).
+    fuzz_seconds=${TORVA_FUZZ_SECONDS:-60}
+    fuzz_args=(-DTORVA_FUZZ_SECONDS="$fuzz_seconds" -DTORVA_FUZZ_BUILD_DIR=)
+    if [ "$fuzz_seconds" -gt 0 ]; then
+        CXX=clang++ CC=clang BUILD_TYPE=Debug TARGETS="fuzz_assembler fuzz_hextext fuzz_fields fuzz_receive" \
+            build build-fuzz -DTORVA_LIBFUZZER=ON -DTORVA_SANITIZE=ON -DTORVA_BUILD_BENCH=OFF
+        fuzz_args=(-DTORVA_FUZZ_SECONDS="$fuzz_seconds" -DTORVA_FUZZ_BUILD_DIR="$here/build-fuzz")
+    fi
+    BUILD_TYPE=Debug build build-test -DTORVA_SANITIZE=ON "${fuzz_args[@]}"
     cd build-test
     exec ctest --output-on-failure -j "$jobs" "$@"
     ;;
