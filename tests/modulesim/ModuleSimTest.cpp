@@ -193,7 +193,7 @@ TEST_P(Answers, ZeroBaudCalibrationAndAddress) {
         {Request(0, 0x45), "68 05 00 88 02 8F", "68 05 00 88 FF 8C"},
         {Request(0, 0x08), "68 05 00 88 00 8D", "68 05 00 88 FF 8C"},  // counts from 0 again
         {Request(0, 0x45), "68 05 00 88 01 8E", "68 05 00 88 FF 8C"},
-        {Request(0, 0x09), "68 08 00 89 00 64 5F 57 AB", "68 08 00 89 FF 00 00 00 90"},  // stop
+        {Request(0, 0x09), "68 08 00 89 00 0C 0A 07 AE", "68 08 00 89 FF 00 00 00 90"},  // stop
         {Request(0, 0x0A), "68 05 00 8A 00 8F", "68 05 00 8A FF 8E"},                    // save
         {Request(0, 0x0F, {5}), "68 05 00 8F 00 94", "68 05 00 8F 01 95"},  // from the old address
     };
@@ -246,6 +246,143 @@ TEST(ModuleSim, AutomaticOutputAndEachFaultModeDoWhatTheySay) {
     EXPECT_LT(n, 0) << "the device did not go";
     EXPECT_GE(Clock::now() - started, 200ms);
     EXPECT_EQ(vanishing.WaitExit(3s), 0);
+}
+
+// A file under the test's temporary folder, removed at the end of the test.
+class TempFile {
+public:
+    TempFile(const std::string& name, const std::string& content)
+        : path(::testing::TempDir() + "modulesim_" + std::to_string(::getpid()) + "_" + name) {
+        FILE* f = std::fopen(path.c_str(), "wb");
+        EXPECT_NE(f, nullptr) << path;
+        if (f) {
+            std::fwrite(content.data(), 1, content.size(), f);
+            std::fclose(f);
+        }
+    }
+    ~TempFile() { std::remove(path.c_str()); }
+    std::string Read() const {
+        std::string text;
+        if (FILE* f = std::fopen(path.c_str(), "rb")) {
+            char buf[4096];
+            for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+                text.append(buf, n);
+            std::fclose(f);
+        }
+        return text;
+    }
+    const std::string path;
+};
+
+// A line of the record file: two lower-case digits and a blank per byte.
+std::string RecordLine(const Bytes& bytes) {
+    std::string text;
+    char buf[4];
+    for (std::uint8_t b : bytes) {
+        std::snprintf(buf, sizeof buf, "%02x ", b);
+        text += buf;
+    }
+    return text + "\r\n";
+}
+
+TEST(ModuleSim, ReplayPlaysTheGoodReadingFramesOfARecordInOrder) {
+    std::vector<Bytes> good;
+    for (int k = 0; k < 5; ++k)
+        good.push_back(Request(static_cast<std::uint8_t>(k), 0x84,
+                               {0x00, 0x10, static_cast<std::uint8_t>(0x10 * k), 0x10, 0x20, 0x30,
+                                0x03, 0x45, static_cast<std::uint8_t>(k)}));
+    Bytes bad = good[0];
+    bad.back() ^= 0x40;
+    const TempFile record("record.txt",
+                          "Date: 2026-12-07  Time:09:05:03\r\n" + RecordLine(good[0]) +
+                              RecordLine(good[1]) + RecordLine(bad) + "00 68 02 \r\n" +
+                              RecordLine(good[2]) + RecordLine(Request(0, 0x85, {0})) + "00 " +
+                              RecordLine(good[3]) + RecordLine(good[4]) +
+                              "End Date: 2026-12-07  Time:09:05:09\r\n");
+    const TempFile log("replay.log", "");
+    const auto started = Clock::now();
+    Sim sim("--replay '" + record.path + "' --rate 40 2>'" + log.path + "'");
+    for (const Bytes& frame : good) {
+        const auto got = sim.NextFrame();
+        EXPECT_EQ(got ? Hex(*got) : "", Hex(frame));
+    }
+    EXPECT_EQ(sim.skipped, 0);
+    // Frame k is due at k / 40 s: the fifth is not out before 100 ms.
+    EXPECT_GE(Clock::now() - started, 100ms);
+    EXPECT_TRUE(sim.QuietFor(300ms)) << "replay went on past the end of the file";
+    // Requests are still answered.
+    sim.Write(Request(0, 0x08));
+    const auto answer = sim.NextFrame();
+    EXPECT_EQ(answer ? Hex(*answer) : "", "68 05 00 88 00 8D");
+    const std::string report = log.Read();
+    for (const char* line : {"line 4: bad checksum", "line 5: 3 rejected bytes, no frame",
+                             "line 7: not a reading (command 85)",
+                             "line 8: 1 rejected byte before the frame", "5 reading frames"})
+        EXPECT_NE(report.find(line), std::string::npos) << line << " in:\n" << report;
+
+    Sim looping("--replay '" + record.path + "' --rate 1000 --loop");
+    for (int i = 0; i < 12; ++i) {
+        const auto got = looping.NextFrame();
+        EXPECT_EQ(got ? Hex(*got) : "", Hex(good[i % good.size()])) << i;
+    }
+}
+
+TEST(ModuleSim, ReplayOfAMissingOrEmptyRecordEndsWithStatus2) {
+    const TempFile empty("empty.txt", "Date: 2026-12-07  Time:09:05:03\r\n68 05 00 85 00 8a \r\n");
+    const TempFile log("replay.log", "");
+    const std::string missing = empty.path + ".missing";
+    const struct {
+        std::string file;
+        std::string message;
+    } cases[] = {
+        {missing, "modulesim: cannot read " + missing + ": No such file or directory\n"},
+        {empty.path, "modulesim: " + empty.path + " holds no reading frame\n"},
+    };
+    for (const auto& c : cases) {
+        Sim sim("--replay '" + c.file + "' 2>'" + log.path + "'");
+        EXPECT_EQ(sim.path, "") << c.file;
+        EXPECT_EQ(sim.WaitExit(5s), 2) << c.file;
+        EXPECT_EQ(log.Read(), c.message);
+    }
+}
+
+TEST(ModuleSim, AModeReportsTheRunningCountEveryTwoSeconds) {
+    const TempFile log("verbose.log", "");
+    Sim sim("--verbose --cal-error save 2>'" + log.path + "'");
+    sim.Write(Request(0, 0x08));
+    const auto started = sim.NextFrame();
+    EXPECT_EQ(started ? Hex(*started) : "", "68 05 00 88 00 8D");
+    sim.Write(Request(0, 0x44));
+    const auto sent = Clock::now();
+    const auto first = sim.NextFrame(5s);
+    EXPECT_GE(Clock::now() - sent, 1900ms);
+    // Eight samples in the first two seconds, give or take the moment the request arrived.
+    ASSERT_TRUE(first && first->size() == 6 && (*first)[3] == 0x88) << (first ? Hex(*first) : "");
+    EXPECT_GE((*first)[4], 7);
+    EXPECT_LE((*first)[4], 8);
+    sim.Write(Request(0, 0x0A));
+    const auto refused = sim.NextFrame();
+    EXPECT_EQ(refused ? Hex(*refused) : "", "68 05 00 8A FF 8E");
+    sim.Write(Request(0, 0x09));
+    const auto stop = sim.NextFrame();
+    ASSERT_TRUE(stop && stop->size() == 9) << (stop ? Hex(*stop) : "");
+    // Coverage of the count so far: sampling went on while the save and stop were under way.
+    bool matches = false;
+    for (int n = (*first)[4]; n <= (*first)[4] + 2; ++n) {
+        const Bytes coverage{0x89, 0x00, static_cast<std::uint8_t>(std::min(100, 12 * n)),
+                             static_cast<std::uint8_t>(std::min(100, 10 * n)),
+                             static_cast<std::uint8_t>(std::min(100, 7 * n))};
+        matches = matches || Bytes(stop->begin() + 3, stop->end() - 1) == coverage;
+    }
+    EXPECT_TRUE(matches) << Hex(*stop);
+    EXPECT_TRUE(sim.QuietFor(2500ms)) << "reports went on after the stop";
+    const std::string report = log.Read();
+    for (const char* line :
+         {"modulesim: request 68 04 00 08 0C: calibration start\n",
+          "modulesim: request 68 04 00 44 48: calibration A-mode\n", "modulesim: A-mode count ",
+          "modulesim: request 68 04 00 0A 0E: calibration save, error FF\n",
+          "modulesim: request 68 04 00 09 0D: calibration stop X "})
+        EXPECT_NE(report.find(line), std::string::npos) << line << " in:\n" << report;
 }
 
 TEST(ModuleSim, RunSetsTorvaCom1AndPassesTheExitStatus) {

@@ -1,9 +1,12 @@
 #include "Module.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <numbers>
+#include <utility>
 
 namespace modulesim {
 namespace {
@@ -23,15 +26,61 @@ constexpr std::uint8_t kCalAMode = 0x44;
 constexpr std::uint8_t kCalManual = 0x45;
 
 constexpr std::uint8_t kCalError = 0xFF;
-constexpr int kMaxSamples = 254;
-constexpr std::array<std::uint8_t, 3> kCoverage{100, 95, 87};
 constexpr std::array<int, 6> kBaudRates{2400, 4800, 9600, 19200, 38400, 115200};
+
+// Which calibration step a request is; 0 for the others.
+unsigned StepOf(std::uint8_t command) {
+    switch (command) {
+        case kCalStart:
+            return kCalStepStart;
+        case kCalAMode:
+            return kCalStepAMode;
+        case kCalMMode:
+            return kCalStepMMode;
+        case kCalManual:
+            return kCalStepManual;
+        case kCalStop:
+            return kCalStepStop;
+        case kCalSave:
+            return kCalStepSave;
+        default:
+            return 0;
+    }
+}
 
 double Hundredths(double value) {
     return std::round(value * 100.0) / 100.0;
 }
 
 }  // namespace
+
+std::optional<unsigned> ParseCalSteps(const std::string& list) {
+    static constexpr std::pair<const char*, unsigned> kNames[] = {
+        {"start", kCalStepStart},   {"amode", kCalStepAMode}, {"mmode", kCalStepMMode},
+        {"manual", kCalStepManual}, {"stop", kCalStepStop},   {"save", kCalStepSave},
+    };
+    unsigned steps = 0;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t comma = list.find(',', from);
+        const std::string name = list.substr(from, comma - from);
+        const auto* found = std::find_if(std::begin(kNames), std::end(kNames),
+                                         [&](const auto& entry) { return name == entry.first; });
+        if (found == std::end(kNames))
+            return std::nullopt;
+        steps |= found->second;
+        if (comma == std::string::npos)
+            return steps;
+        from = comma + 1;
+    }
+}
+
+std::array<std::uint8_t, 3> Coverage(int samples) {
+    auto percent = [&](int step) {
+        return static_cast<std::uint8_t>(std::min(100, step * samples));
+    };
+    return {percent(12), percent(10), percent(7)};
+}
 
 Reading MovingReading(double seconds) {
     const double turn = 2.0 * std::numbers::pi;
@@ -127,47 +176,135 @@ Outcome Module::Handle(const Bytes& request, double seconds) {
             out.note = payload[0] != 0 ? "mounting vertical" : "mounting horizontal";
             break;
         case kCalStart:
-            if (!m_behaviour.fail)
-                m_samples = 0;
-            out.answers.push_back(
-                Answer(kCalStart, {m_behaviour.fail ? kCalError : std::uint8_t{0}}));
-            out.note = "calibration start";
-            break;
         case kCalAMode:
         case kCalMMode:
-            if (ack)
-                out.answers.push_back(Answer(command, {0x00}));
-            out.note = command == kCalAMode ? "calibration A-mode" : "calibration M-mode";
-            break;
         case kCalManual:
-            // Sample counts are reported in the answer code of the calibration start.
-            if (!m_behaviour.fail && m_samples < kMaxSamples)
-                ++m_samples;
-            out.answers.push_back(Answer(
-                kCalStart, {m_behaviour.fail ? kCalError : static_cast<std::uint8_t>(m_samples)}));
-            out.note = "manual sample";
-            break;
         case kCalStop:
-            if (m_behaviour.fail) {
-                out.answers.push_back(Answer(command, {kCalError, 0, 0, 0}));
-            } else {
-                out.answers.push_back(
-                    Answer(command, {0x00, kCoverage[0], kCoverage[1], kCoverage[2]}));
-            }
-            out.note = "calibration stop";
-            break;
         case kCalSave:
-            if (!m_behaviour.fail)
-                m_samples = 0;
-            out.answers.push_back(
-                Answer(command, {m_behaviour.fail ? kCalError : std::uint8_t{0}}));
-            out.note = "calibration save";
-            break;
+            return Calibrate(command, seconds);
         default:
             out.note = "unknown command, ignored";
             break;
     }
     return out;
+}
+
+void Module::AddSamples(int n) {
+    m_samples = std::min(kMaxSamples, m_samples + n);
+}
+
+// A-mode samples are counted lazily from the time A-mode began, so the count at any moment
+// depends only on the clock and not on how often the caller looks.
+void Module::SampleUntil(double seconds) {
+    if (!m_autoSampling || seconds < m_autoSince)
+        return;
+    const auto due = static_cast<long long>(std::floor((seconds - m_autoSince) / kSampleInterval));
+    if (due > m_autoTaken) {
+        AddSamples(static_cast<int>(std::min<long long>(due - m_autoTaken, kMaxSamples)));
+        m_autoTaken = due;
+    }
+}
+
+Outcome Module::Calibrate(std::uint8_t command, double seconds) {
+    SampleUntil(seconds);
+    const unsigned step = StepOf(command);
+    const unsigned failing =
+        m_behaviour.fail ? kCalStepStart | kCalStepManual | kCalStepStop | kCalStepSave : 0u;
+    const bool error = ((m_behaviour.calError | failing) & step) != 0;
+    Outcome out;
+    // Sample counts and refusals of a step that has no answer of its own come in the start
+    // request's answer code.
+    auto count = [&](int value) {
+        out.answers.push_back(Answer(kCalStart, {static_cast<std::uint8_t>(value)}));
+    };
+
+    switch (command) {
+        case kCalStart:
+            if (!error) {
+                m_samples = 0;
+                m_autoSampling = false;
+            }
+            count(error ? kCalError : 0);
+            out.note = "calibration start";
+            break;
+        case kCalAMode:
+        case kCalMMode: {
+            const bool automatic = command == kCalAMode;
+            out.note = automatic ? "calibration A-mode" : "calibration M-mode";
+            if (error) {
+                count(kCalError);
+                break;
+            }
+            m_autoSampling = automatic;
+            m_autoSince = seconds;
+            m_autoTaken = 0;
+            m_autoReports = 0;
+            if (m_behaviour.ackAll)
+                out.answers.push_back(Answer(command, {0x00}));
+            break;
+        }
+        case kCalManual:
+            if (!error)
+                AddSamples(1);
+            count(error ? kCalError : m_samples);
+            out.note = error ? "manual sample" : "manual sample " + std::to_string(m_samples);
+            break;
+        case kCalStop: {
+            if (error) {
+                out.answers.push_back(Answer(command, {kCalError, 0, 0, 0}));
+                out.note = "calibration stop";
+                break;
+            }
+            m_autoSampling = false;
+            const auto c = Coverage(m_samples);
+            out.answers.push_back(Answer(command, {0x00, c[0], c[1], c[2]}));
+            out.note = "calibration stop X " + std::to_string(c[0]) + " Y " + std::to_string(c[1]) +
+                       " Z " + std::to_string(c[2]);
+            break;
+        }
+        case kCalSave:
+            if (!error) {
+                m_samples = 0;
+                m_autoSampling = false;
+            }
+            out.answers.push_back(Answer(command, {error ? kCalError : std::uint8_t{0}}));
+            out.note = "calibration save";
+            break;
+        default:
+            break;
+    }
+    if (error)
+        out.note += ", error FF";
+    if ((m_behaviour.calSilent & step) != 0 && !out.answers.empty()) {
+        out.answers.clear();
+        out.note += ", answer withheld";
+    }
+    return out;
+}
+
+Outcome Module::Tick(double seconds) {
+    Outcome out;
+    if (!m_autoSampling || seconds < m_autoSince)
+        return out;
+    SampleUntil(seconds);
+    const auto due = static_cast<long long>(std::floor((seconds - m_autoSince) / kReportInterval));
+    if (due <= m_autoReports)
+        return out;
+    // One report with the count as it is now, however many were missed.
+    m_autoReports = due;
+    out.note = "A-mode count " + std::to_string(m_samples);
+    if ((m_behaviour.calSilent & kCalStepAMode) != 0) {
+        out.note += ", report withheld";
+    } else {
+        out.answers.push_back(Answer(kCalStart, {static_cast<std::uint8_t>(m_samples)}));
+    }
+    return out;
+}
+
+std::optional<double> Module::NextTick() const {
+    if (!m_autoSampling)
+        return std::nullopt;
+    return m_autoSince + static_cast<double>(m_autoReports + 1) * kReportInterval;
 }
 
 }  // namespace modulesim

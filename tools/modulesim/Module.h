@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,10 +20,34 @@ struct Reading {
 // swing as sine waves within +-45 degrees. All three are whole hundredths.
 Reading MovingReading(double seconds);
 
+// The six calibration requests, as bits of a set.
+enum CalStep : unsigned {
+    kCalStepStart = 1u << 0,
+    kCalStepAMode = 1u << 1,
+    kCalStepMMode = 1u << 2,
+    kCalStepManual = 1u << 3,
+    kCalStepStop = 1u << 4,
+    kCalStepSave = 1u << 5,
+};
+
+// "start,amode,mmode,manual,stop,save" (any of them, any order) into a set of CalStep bits.
+std::optional<unsigned> ParseCalSteps(const std::string& list);
+
+// Coverage the module reports for n samples: X = min(100, 12n), Y = min(100, 10n),
+// Z = min(100, 7n) percent.
+std::array<std::uint8_t, 3> Coverage(int samples);
+
+// A-mode takes a sample every this many seconds and reports the count every kReportInterval.
+inline constexpr double kSampleInterval = 0.25;
+inline constexpr double kReportInterval = 2.0;
+inline constexpr int kMaxSamples = 254;
+
 struct ModuleBehaviour {
     bool fail = false;    // negative answers to zero, baud, address and calibration requests
     bool ackAll = false;  // also answer the requests the console does not expect an answer to
     std::optional<Reading> fixed;  // report these values instead of moving ones
+    unsigned calError = 0;         // CalStep bits answered with FF
+    unsigned calSilent = 0;        // CalStep bits acted on but not answered
 };
 
 // What the module did with one request: the frames to send back and a line for the log.
@@ -39,6 +64,12 @@ public:
     Outcome Handle(const Bytes& request, double seconds);
     Bytes ReadingFrame(double seconds) const;
 
+    // Calibration in A-mode samples by itself and reports its count now and then: what is due
+    // by `seconds` (the same clock as Handle's), and when the next report falls due.
+    Outcome Tick(double seconds);
+    std::optional<double> NextTick() const;
+    int Samples() const { return m_samples; }
+
     std::uint8_t Address() const { return m_address; }
     bool AutoOutput() const { return m_autoOutput; }
     void SetAutoOutput(bool on) { m_autoOutput = on; }
@@ -46,12 +77,19 @@ public:
 private:
     Bytes Answer(std::uint8_t command, const Bytes& payload) const;
     std::uint8_t Status() const { return m_behaviour.fail ? 0x01 : 0x00; }
+    Outcome Calibrate(std::uint8_t command, double seconds);
+    void AddSamples(int n);
+    void SampleUntil(double seconds);
 
     std::uint8_t m_address;
     ModuleBehaviour m_behaviour;
     bool m_autoOutput = false;
     double m_declination = 0;
     int m_samples = 0;
+    bool m_autoSampling = false;  // A-mode is on
+    double m_autoSince = 0;       // when A-mode began
+    long long m_autoTaken = 0;    // A-mode samples counted so far
+    long long m_autoReports = 0;  // A-mode reports due so far
 };
 
 }  // namespace modulesim

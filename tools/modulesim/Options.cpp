@@ -48,7 +48,7 @@ std::optional<Reading> ParseReading(const std::string& text) {
 }  // namespace
 
 std::string UsageText() {
-    return R"(usage: modulesim [OPTIONS] [--run COMMAND [ARGS...]]
+    return R"(usage: modulesim [OPTIONS] [--replay FILE [--loop]] [--run COMMAND [ARGS...]]
 
 Plays the compass module on a pseudo-terminal. Prints the device path (/dev/pts/N) on
 its own line, or with --run starts COMMAND with TORVA_COM1 set to the device and ends
@@ -56,12 +56,26 @@ with COMMAND's exit status.
 
   --address N        module address, 0..255 (default 0)
   --auto RATE        start in automatic output, RATE frames per second
-  --rate RATE        automatic-output rate when it is switched on by request (default 10)
+  --rate RATE        automatic-output rate when it is switched on by request, and the
+                     replay rate (default 10)
   --frames N         stop automatic output after N frames in all
   --duration S       end after S seconds
   --fixed P,R,H      report fixed pitch, roll and heading instead of moving readings
   --fail             answer zero, baud and address requests with error 01 and calibration
-                     requests with FF
+                     start, manual, stop and save with FF (as --cal-error would)
+  --cal-error LIST   answer these calibration requests with FF: a comma list of start,
+                     amode, mmode, manual, stop, save (amode, mmode and manual refuse
+                     with 88 FF, stop with 89 FF 00 00 00); a refused request changes
+                     nothing
+  --cal-silent LIST  act on these calibration requests (same names) but send no answer;
+                     amode also withholds the A-mode count reports. Wins over --cal-error
+  --replay FILE      play the reading frames (84) of a record file ("Date:" header, lines
+                     of hex bytes, "End Date:" line; CR LF or LF) from the start at --rate
+                     frames per second, unchanged (their own address). Line faults apply,
+                     --frames does not. Other lines are skipped and listed on stderr.
+                     Requests are answered as usual meanwhile. Exit status 2 when FILE
+                     cannot be read or holds no reading frame
+  --loop             with --replay, start the file over at its end instead of stopping
   --ack-all          also answer output-mode, mounting, declination and A/M-mode requests
                      (00 in the request's code plus 0x80)
   --bad-checksum     every frame sent carries a checksum one too high
@@ -79,10 +93,15 @@ with COMMAND's exit status.
 
 Answers: read 04 -> 84 (pitch, roll, heading, packed BCD); zero 05 -> 85; baud 0B -> 8B
 (index 0..5, others refused); address 0F -> 8F from the old address, then the new one
-holds; calibration start 08 -> 88 00; manual sample 45 -> 88 with the sample count (up to
-254); stop 09 -> 89 00 with coverage 100, 95, 87 percent; save 0A -> 8A 00. Output mode
-0C 01 starts and 0C 00 stops automatic output. Requests for another address are ignored,
-except the declination request 06, which every module takes.
+holds. Output mode 0C 01 starts and 0C 00 stops automatic output. Requests for another
+address are ignored, except the declination request 06, which every module takes.
+
+Calibration: start 08 -> 88 00, sample count 0, no sampling. A-mode 44: a sample every
+0.25 s and 88 with the count every 2 s after the request. M-mode 43: no sampling of its
+own; manual sample 45 -> 88 with the count (45 also counts outside M-mode). Counts stop at
+254. Stop 09 -> 89 00 X Y Z for n samples: X = min(100, 12n), Y = min(100, 10n),
+Z = min(100, 7n) percent; sampling ends, the count stays. Save 0A -> 8A 00, count 0.
+
 Ends cleanly on SIGINT or SIGTERM (passed on to COMMAND under --run).
 )";
 }
@@ -181,6 +200,29 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             options.splitGapMs = *gap;
         } else if (arg == "--fail") {
             options.fail = true;
+        } else if (arg == "--cal-error" || arg == "--cal-silent") {
+            const auto text = value();
+            if (!text)
+                return std::nullopt;
+            const auto steps = ParseCalSteps(*text);
+            if (!steps) {
+                error =
+                    arg +
+                    ": expected a comma list of start, amode, mmode, manual, stop, save: " + *text;
+                return std::nullopt;
+            }
+            (arg == "--cal-error" ? options.calError : options.calSilent) |= *steps;
+        } else if (arg == "--replay") {
+            const auto text = value();
+            if (!text)
+                return std::nullopt;
+            if (text->empty()) {
+                error = "--replay needs a file name";
+                return std::nullopt;
+            }
+            options.replay = *text;
+        } else if (arg == "--loop") {
+            options.loop = true;
         } else if (arg == "--ack-all") {
             options.ackAll = true;
         } else if (arg == "--bad-checksum") {
@@ -206,6 +248,10 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             error = "unknown option: " + arg;
             return std::nullopt;
         }
+    }
+    if (options.loop && options.replay.empty()) {
+        error = "--loop needs --replay";
+        return std::nullopt;
     }
     return options;
 }

@@ -12,11 +12,15 @@ namespace modulesim {
 struct Options {
     int address = 0;
     bool autoOutput = false;
-    double rate = 10.0;                 // automatic-output frames per second
+    double rate = 10.0;                 // automatic-output and replay frames per second
     std::optional<long long> frames;    // automatic-output frames to send in all
     std::optional<double> duration;     // seconds until the simulator ends
     std::optional<double> vanishAfter;  // seconds until the device disappears
     bool fail = false;
+    unsigned calError = 0;   // CalStep bits
+    unsigned calSilent = 0;  // CalStep bits
+    std::string replay;      // record file to play, empty for none
+    bool loop = false;       // start the record over at its end
     bool ackAll = false;
     bool badChecksum = false;
     bool noise = false;

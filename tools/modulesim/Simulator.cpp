@@ -125,14 +125,16 @@ Clock::duration Seconds(double s) {
 
 class Simulator {
 public:
-    explicit Simulator(const Options& options)
+    Simulator(const Options& options, std::vector<Bytes> replay)
         : m_options(options),
           m_module(static_cast<std::uint8_t>(options.address),
-                   ModuleBehaviour{options.fail, options.ackAll, options.fixed}),
+                   ModuleBehaviour{options.fail, options.ackAll, options.fixed, options.calError,
+                                   options.calSilent}),
           m_line(LineFaults{options.badChecksum, options.noise, options.split,
                             std::chrono::microseconds(std::llround(options.splitGapMs * 1000.0)),
                             options.seed}),
-          m_autoBudget(options.frames.value_or(-1)) {}
+          m_autoBudget(options.frames.value_or(-1)),
+          m_replay(std::move(replay)) {}
 
     int Run();
 
@@ -142,6 +144,10 @@ private:
     void Vanish();
     void StreamDue(Clock::time_point now);
     std::optional<Clock::time_point> NextAutoDue() const;
+    void ReplayDue(Clock::time_point now);
+    std::optional<Clock::time_point> NextReplayDue() const;
+    void TickModule(Clock::time_point now);
+    std::optional<Clock::time_point> NextModuleTick() const;
     void ReadRequests(Clock::time_point now);
     void HandleSignals();
     void LogSpeed();
@@ -160,8 +166,10 @@ private:
     std::string m_slavePath;
     Clock::time_point m_start;
     Clock::time_point m_autoStart;
-    long long m_autoCount = 0;   // frames of the current automatic-output period so far
-    long long m_autoBudget = 0;  // frames left under --frames, -1 without a limit
+    long long m_autoCount = 0;    // frames of the current automatic-output period so far
+    long long m_autoBudget = 0;   // frames left under --frames, -1 without a limit
+    std::vector<Bytes> m_replay;  // reading frames to play from the start of the run
+    long long m_replayCount = 0;  // replay frames sent (or lost to a full line) so far
     pid_t m_child = -1;
     bool m_childSignalled = false;
     bool m_stop = false;
@@ -259,6 +267,54 @@ void Simulator::StreamDue(Clock::time_point now) {
     m_autoCount += due;
     if (m_autoBudget >= 0)
         m_autoBudget -= due;
+}
+
+std::optional<Clock::time_point> Simulator::NextReplayDue() const {
+    const auto size = static_cast<long long>(m_replay.size());
+    if (size == 0 || m_options.silent || (!m_options.loop && m_replayCount >= size))
+        return std::nullopt;
+    return m_start + Seconds(static_cast<double>(m_replayCount) / m_options.rate);
+}
+
+// Replay frame k is due at k / rate from the start of the run, like automatic output.
+void Simulator::ReplayDue(Clock::time_point now) {
+    if (!NextReplayDue())
+        return;
+    const auto size = static_cast<long long>(m_replay.size());
+    long long due =
+        static_cast<long long>(std::floor(SecondsAt(now) * m_options.rate)) + 1 - m_replayCount;
+    if (!m_options.loop)
+        due = std::min(due, size - m_replayCount);
+    if (due <= 0)
+        return;
+    if (m_line.PendingBytes() > kBacklogLimit || due > kMaxBatch) {
+        const long long lost = m_line.PendingBytes() > kBacklogLimit ? due : due - kMaxBatch;
+        m_replayCount += lost;
+        due -= lost;
+    }
+    std::vector<Bytes> frames;
+    frames.reserve(static_cast<std::size_t>(std::max(due, 0LL)));
+    for (long long k = 0; k < due; ++k)
+        frames.push_back(m_replay[static_cast<std::size_t>((m_replayCount + k) % size)]);
+    m_line.Send(frames, now);
+    m_replayCount += due;
+    if (m_options.verbose && !m_options.loop && m_replayCount >= size)
+        std::fprintf(stderr, "modulesim: replay ended after %lld frames\n", m_replayCount);
+}
+
+std::optional<Clock::time_point> Simulator::NextModuleTick() const {
+    const std::optional<double> next = m_module.NextTick();
+    if (!next)
+        return std::nullopt;
+    return m_start + Seconds(*next);
+}
+
+void Simulator::TickModule(Clock::time_point now) {
+    const Outcome outcome = m_module.Tick(SecondsAt(now));
+    if (m_options.verbose && !outcome.note.empty())
+        std::fprintf(stderr, "modulesim: %s\n", outcome.note.c_str());
+    if (!m_options.silent)
+        m_line.Send(outcome.answers, now);
 }
 
 void Simulator::LogSpeed() {
@@ -363,6 +419,8 @@ int Simulator::Run() {
             break;
         if (m_master.Get() >= 0) {
             StreamDue(now);
+            ReplayDue(now);
+            TickModule(now);
             if (!m_line.Flush(m_master.Get(), now)) {
                 std::fprintf(stderr, "modulesim: write failed: %s\n", std::strerror(errno));
                 Vanish();
@@ -377,6 +435,8 @@ int Simulator::Run() {
         };
         if (m_master.Get() >= 0) {
             consider(NextAutoDue());
+            consider(NextReplayDue());
+            consider(NextModuleTick());
             consider(m_line.NextDue());
             consider(vanishAt);
         }
@@ -416,8 +476,8 @@ int Simulator::Run() {
 
 }  // namespace
 
-int RunSimulator(const Options& options) {
-    Simulator simulator(options);
+int RunSimulator(const Options& options, std::vector<Bytes> replay) {
+    Simulator simulator(options, std::move(replay));
     return simulator.Run();
 }
 

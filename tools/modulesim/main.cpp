@@ -1,8 +1,10 @@
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Options.h"
+#include "Replay.h"
 #include "Simulator.h"
 
 int main(int argc, char** argv) {
@@ -17,5 +19,21 @@ int main(int argc, char** argv) {
         std::fputs(modulesim::UsageText().c_str(), stdout);
         return 0;
     }
-    return modulesim::RunSimulator(*options);
+    modulesim::ReplayScript replay;
+    if (!options->replay.empty()) {
+        if (!modulesim::LoadRecord(options->replay, replay, error)) {
+            std::fprintf(stderr, "modulesim: %s\n", error.c_str());
+            return 2;
+        }
+        // Say what is left out, enough to find it, without flooding the terminal.
+        constexpr std::size_t kListed = 20;
+        for (std::size_t i = 0; i < replay.skipped.size() && i < kListed; ++i)
+            std::fprintf(stderr, "modulesim: replay %s\n", replay.skipped[i].c_str());
+        if (replay.skipped.size() > kListed)
+            std::fprintf(stderr, "modulesim: replay: %zu more left out\n",
+                         replay.skipped.size() - kListed);
+        std::fprintf(stderr, "modulesim: replay %s: %zu reading frames, %zu left out\n",
+                     options->replay.c_str(), replay.frames.size(), replay.skipped.size());
+    }
+    return modulesim::RunSimulator(*options, std::move(replay.frames));
 }
