@@ -1,0 +1,279 @@
+// Record files written with the console's recording code, read back by the decoder.
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <cmath>
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Plot.h"
+#include "RecordDecoder.h"
+#include "Recording.h"
+#include "TrafficLog.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::tm Stamp(int hour, int minute, int second) {
+    std::tm t{};
+    t.tm_year = 2026 - 1900;
+    t.tm_mon = 11;
+    t.tm_mday = 7;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    return t;
+}
+
+// Packed BCD of a value in hundredths: sign nibble and hundreds, tens and units, tenths and
+// hundredths.
+void PutBcd(Bytes& out, int hundredths) {
+    const int a = std::abs(hundredths);
+    out.push_back(static_cast<std::uint8_t>((hundredths < 0 ? 0x10 : 0) | (a / 10000)));
+    out.push_back(static_cast<std::uint8_t>((a / 1000 % 10) << 4 | (a / 100 % 10)));
+    out.push_back(static_cast<std::uint8_t>((a / 10 % 10) << 4 | (a % 10)));
+}
+
+Bytes Frame(std::uint8_t code, const Bytes& payload, bool goodChecksum = true) {
+    Bytes f{0x68, static_cast<std::uint8_t>(payload.size() + 4), 0x01, code};
+    f.insert(f.end(), payload.begin(), payload.end());
+    unsigned sum = 0;
+    for (std::size_t i = 1; i < f.size(); ++i)
+        sum += f[i];
+    f.push_back(static_cast<std::uint8_t>(sum + (goodChecksum ? 0 : 1)));
+    return f;
+}
+
+struct Expected {
+    Bytes bytes;
+    bool ok;
+    double pitch, roll, heading;  // NaN when not a reading
+};
+
+// A recording session through the console's own log and record operations.
+class Session {
+public:
+    Session() {
+        m_folder = std::filesystem::path(testing::TempDir()) /
+                   ("torva_decode_" + std::to_string(::getpid()));
+        std::filesystem::remove_all(m_folder);
+        EXPECT_EQ(StartRecording(m_folder.string(), Stamp(9, 5, 3)), RecordStart::Started);
+    }
+    ~Session() { std::filesystem::remove_all(m_folder); }
+    void Receive(const Bytes& frame) {
+        for (std::uint8_t b : frame)
+            LogReceivedByte(m_frameHex, b);
+        ASSERT_TRUE(LogCompletedFrame(m_received, m_frameHex));
+    }
+    void Reject(const Bytes& piece) {
+        for (std::uint8_t b : piece)
+            LogReceivedByte(m_frameHex, b);
+        LogRejectedBytes(m_received, m_frameHex);
+        ++rejected;
+    }
+    void Stop() { ASSERT_EQ(StopRecording(m_received, Stamp(9, 6, 3)), RecordStop::Stopped); }
+    DecodedFile Decode() {
+        DecodedFile file;
+        std::string error;
+        EXPECT_TRUE(DecodeRecordFile(RecordFilePath(), file, error)) << error;
+        return file;
+    }
+    int rejected = 0;
+
+private:
+    std::filesystem::path m_folder;
+    std::string m_received, m_frameHex;
+};
+
+// Mostly readings, every 7th with a bad checksum, answers now and then, rejected pieces (a
+// stray byte, or a start byte with a bad length) before every 5th frame.
+std::vector<Expected> Play(Session& session, int frames) {
+    std::vector<Expected> written;
+    const double none = std::nan("");
+    for (int i = 0; i < frames; ++i) {
+        if (i % 5 == 0)
+            session.Reject(i % 10 == 0 ? Bytes{0x12} : Bytes{0x68, 0x32});
+        Expected e{{}, i % 7 != 3, none, none, none};
+        if (i % 13 == 6) {
+            e.bytes = Frame(0x89, {0x00, 0x64, 0x32, 0x0A}, e.ok);
+        } else {
+            const int p = -4500 + 75 * i, r = 1234 - 31 * i, h = (27140 + 997 * i) % 36000;
+            Bytes payload;
+            PutBcd(payload, p);
+            PutBcd(payload, r);
+            PutBcd(payload, h);
+            e.bytes = Frame(0x84, payload, e.ok);
+            if (e.ok) {
+                e.pitch = p / 100.0;
+                e.roll = r / 100.0;
+                e.heading = h / 100.0;
+            }
+        }
+        session.Receive(e.bytes);
+        written.push_back(e);
+    }
+    return written;
+}
+
+void ExpectFrames(const DecodedFile& file, const std::vector<Expected>& written) {
+    ASSERT_EQ(file.frames.size(), written.size());
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        const DecodedFrame& f = file.frames[i];
+        const Expected& e = written[i];
+        SCOPED_TRACE("frame " + std::to_string(i));
+        EXPECT_EQ(f.bytes, e.bytes);
+        EXPECT_EQ(f.checksumOk, e.ok);
+        EXPECT_EQ(f.pitch.has_value(), !std::isnan(e.pitch));
+        if (f.pitch && f.roll && f.heading) {
+            EXPECT_NEAR(*f.pitch, e.pitch, 1e-9);
+            EXPECT_NEAR(*f.roll, e.roll, 1e-9);
+            EXPECT_NEAR(*f.heading, e.heading, 1e-9);
+        }
+        const bool coverage = e.ok && e.bytes[3] == 0x89;
+        ASSERT_EQ(f.coverage.has_value(), coverage);
+        if (coverage) {
+            EXPECT_EQ(*f.coverage, (std::array<int, 3>{100, 50, 10}));
+        }
+    }
+}
+
+std::vector<std::string> CsvLines(const std::vector<DecodedFile>& files) {
+    std::ostringstream out;
+    WriteCsv(out, files);
+    std::vector<std::string> lines;
+    std::istringstream in(out.str());
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+TEST(DecodeRecord, StoppedRecordingGivesExactlyTheFramesWrittenWithEstimatedTimes) {
+    Session session;
+    const std::vector<Expected> written = Play(session, 150);  // two full blocks and a rest
+    session.Stop();
+    const DecodedFile file = session.Decode();
+    ExpectFrames(file, written);
+    EXPECT_EQ(file.rejectedPieces, session.rejected);
+    EXPECT_TRUE(file.badLines.empty());
+    ASSERT_TRUE(file.start && file.end);
+    EXPECT_EQ(file.start->Text(), "2026-12-07 09:05:03");
+    EXPECT_EQ(file.end->Text(), "2026-12-07 09:06:03");
+
+    const std::vector<std::string> times = EstimatedFrameTimes(file);
+    ASSERT_EQ(times.size(), written.size());
+    EXPECT_EQ(times.front(), "2026-12-07 09:05:03.000");
+    EXPECT_EQ(times[75], "2026-12-07 09:05:33.201");  // 60 s * 75 / 149
+    EXPECT_EQ(times.back(), "2026-12-07 09:06:03.000");
+
+    const std::vector<std::string> csv = CsvLines({file});
+    ASSERT_EQ(csv.size(), written.size() + 1);
+    EXPECT_NE(csv[0].find(",time_estimated"), std::string::npos);
+    // Bad checksums are listed with 0 and nothing decoded; answers carry status and coverage.
+    EXPECT_NE(csv[1 + 3].find(",0x84,0,,,,,,,,2026-12-07 09:05:"), std::string::npos) << csv[4];
+    EXPECT_NE(csv[1 + 6].find(",0x89,1,,,,0,100,50,10,"), std::string::npos) << csv[7];
+    EXPECT_NE(csv[1 + 0].find(",0x84,1,-45.00,12.34,271.40,,,,,"), std::string::npos) << csv[1];
+}
+
+TEST(DecodeRecord, UnstoppedRecordingDecodesItsBlocksWithoutEstimatedTimes) {
+    Session session;
+    // The window closed while recording: only the two full 60-line blocks reached the file.
+    const std::vector<Expected> written = Play(session, 130);
+    const DecodedFile file = session.Decode();
+    ExpectFrames(file, std::vector<Expected>(written.begin(), written.begin() + 120));
+    EXPECT_TRUE(file.start.has_value());
+    EXPECT_FALSE(file.end.has_value());
+    EXPECT_TRUE(EstimatedFrameTimes(file).empty());
+    const std::vector<std::string> csv = CsvLines({file});
+    ASSERT_EQ(csv.size(), 121u);
+    EXPECT_EQ(csv[0].find("time_estimated"), std::string::npos);
+}
+
+TEST(DecodeRecord, DamagedAndUnusualLinesAreCountedNotDropped) {
+    const std::string reading = "68 0D 01 84 10 12 34 00 05 60 03 59 99 42 ";
+    struct Case {
+        const char* name;
+        std::string text;
+        std::size_t frames;
+        int rejected;
+        std::vector<int> badLines;
+        bool end;
+    };
+    const std::vector<Case> cases = {
+        {"plain", "Date: 2026-12-07  Time:09:05:03\r\n" + reading + "\r\n", 1, 0, {}, false},
+        {"pieces before the end line",
+         reading + "\r\n12 68 32 End Date: 2026-12-07  Time:09:05:04\r\n",
+         1,
+         2,
+         {},
+         true},
+        {"text that is not hex", "hello\r\n" + reading + "\r\n6 8 0D\r\n", 1, 0, {1, 3}, false},
+        {"frame cut short, the next still decodes",
+         "68 0D 01 84 10\r\n" + reading + "\r\n",
+         1,
+         0,
+         {1},
+         false},
+        {"two frames on one line (a failed block write)",
+         reading + reading + "\r\n",
+         2,
+         0,
+         {},
+         false},
+        {"bad end time", reading + "\r\nEnd Date: 2026-13-40  Time:09:05:04\r\n", 1, 0, {2}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::istringstream in(c.text);
+        const DecodedFile file = DecodeRecord(in, "x");
+        ASSERT_EQ(file.frames.size(), c.frames);
+        EXPECT_EQ(file.rejectedPieces, c.rejected);
+        EXPECT_EQ(file.badLines, c.badLines);
+        EXPECT_EQ(file.end.has_value(), c.end);
+        const DecodedFrame& f = file.frames.back();
+        EXPECT_TRUE(f.checksumOk);
+        ASSERT_TRUE(f.pitch && f.roll && f.heading);
+        EXPECT_NEAR(*f.pitch, -12.34, 1e-9);
+        EXPECT_NEAR(*f.roll, 5.6, 1e-9);
+        EXPECT_NEAR(*f.heading, 359.99, 1e-9);
+    }
+}
+
+// Rows of `image` in column `x` whose pixel has exactly `colour`, as their mean.
+double MeanRow(const QImage& image, int x, const QColor& colour) {
+    double sum = 0;
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        if (image.pixelColor(x, y) == colour) {
+            sum += y;
+            ++n;
+        }
+    return n ? sum / n : std::nan("");
+}
+
+TEST(Plot, ConstantReadingsGiveLevelLinesAtProportionalHeights) {
+    const std::vector<PlotSample> samples(50, PlotSample{12.5, -3.25, 271.4});
+    const QImage image = RenderPlot(samples, QSize(900, 500));
+    ASSERT_EQ(image.size(), QSize(900, 500));
+    double heading[3], pitch[3], roll[3];
+    const int columns[3] = {300, 450, 600};
+    for (int i = 0; i < 3; ++i) {
+        heading[i] = MeanRow(image, columns[i], kHeadingColour);
+        pitch[i] = MeanRow(image, columns[i], kPitchColour);
+        roll[i] = MeanRow(image, columns[i], kRollColour);
+        ASSERT_FALSE(std::isnan(heading[i]) || std::isnan(pitch[i]) || std::isnan(roll[i]));
+        EXPECT_DOUBLE_EQ(heading[i], heading[0]);  // level lines
+        EXPECT_DOUBLE_EQ(pitch[i], pitch[0]);
+        EXPECT_DOUBLE_EQ(roll[i], roll[0]);
+    }
+    // Higher values higher up, spaced as the values are: (271.4-12.5)/(12.5+3.25) = 16.44.
+    EXPECT_LT(heading[0], pitch[0]);
+    EXPECT_LT(pitch[0], roll[0]);
+    EXPECT_NEAR((pitch[0] - heading[0]) / (roll[0] - pitch[0]), 258.9 / 15.75, 1.2);
+}
+
+}  // namespace

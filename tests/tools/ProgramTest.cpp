@@ -1,0 +1,198 @@
+// torva-read against the module simulator, and both programs as whole processes.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QImage>
+#include <QSerialPort>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Pty.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string Scratch(const std::string& name) {
+    return testing::TempDir() + "torva_tools_" + std::to_string(::getpid()) + "_" + name;
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs a shell command to its end (killed after 60 s), with its output kept.
+Outcome RunShell(const std::string& command) {
+    const std::string out = Scratch("out"), err = Scratch("err");
+    const int rc =
+        std::system(("timeout -s KILL 60 " + command + " >" + out + " 2>" + err).c_str());
+    Outcome o{WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadText(out), ReadText(err)};
+    std::remove(out.c_str());
+    std::remove(err.c_str());
+    return o;
+}
+
+const std::string kSim = MODULESIM_PATH;
+const std::string kRead = TORVA_READ_PATH;
+const std::string kDecode = TORVA_DECODE_PATH;
+
+TEST(TorvaRead, PrintsTheSimulatorsReadingsAndASummary) {
+    for (int count : {1, 7}) {
+        SCOPED_TRACE(count);
+        const Outcome o = RunShell(kSim + " --fixed 12.5,-3.25,271.4 --run " + kRead +
+                                   " --rate 50 --count " + std::to_string(count));
+        EXPECT_EQ(o.status, 0) << o.err;
+        const std::vector<std::string> lines = Lines(o.out);
+        ASSERT_EQ(lines.size(), std::size_t(count) + 1) << o.out;
+        EXPECT_EQ(lines[0], "time,pitch,roll,heading");
+        for (int i = 1; i <= count; ++i) {
+            const std::size_t comma = lines[i].find(',');
+            EXPECT_EQ(lines[i].substr(comma), ",12.50,-3.25,271.40");
+            EXPECT_EQ(lines[i][4], '-');  // yyyy-MM-ddTHH:mm:ss.zzz
+            EXPECT_EQ(lines[i][10], 'T');
+        }
+        EXPECT_NE(o.err.find(std::to_string(count) + " readings, " + std::to_string(count) +
+                             " frames, 0 checksum failures"),
+                  std::string::npos)
+            << o.err;
+        EXPECT_NE(o.err.find("round trip ms min"), std::string::npos) << o.err;
+    }
+}
+
+TEST(TorvaRead, FailuresEndWithAClearMessageAndTheirStatus) {
+    struct Case {
+        const char* name;
+        std::string command;
+        int status;
+        std::vector<std::string> messages;
+    };
+    const std::vector<Case> cases = {
+        {"vanishing device",
+         kSim + " --vanish-after 1 --run " + kRead,
+         4,
+         {"failed or vanished", "readings,", "missed answers"}},
+        {"silent module",
+         kSim + " --silent --run " + kRead + " --timeout 0.5",
+         3,
+         {"no answer within 0.5 s", "0 readings", "no round trip measured"}},
+        {"bad checksums only",
+         kSim + " --bad-checksum --run " + kRead + " --timeout 0.5",
+         3,
+         {"no answer within", "0 readings", "checksum failures"}},
+        {"missing device path",
+         kRead + " --port /dev/torva-no-such-device",
+         2,
+         {"/dev/torva-no-such-device: no such device"}},
+        {"ComN naming a missing device",
+         "env TORVA_COM20=/dev/torva-no-such-device " + kRead + " --port com20",
+         2,
+         {"/dev/torva-no-such-device: no such device"}},
+        {"bad option", kRead + " --rate 0", 1, {"--rate"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome o = RunShell(c.command);
+        EXPECT_EQ(o.status, c.status) << o.err;
+        for (const std::string& message : c.messages)
+            EXPECT_NE(o.err.find(message), std::string::npos) << message << " in: " << o.err;
+    }
+}
+
+TEST(TorvaRead, RefusesAPortAnotherProgramHolds) {
+    Pty pty;
+    QSerialPort holder(QString::fromStdString(pty.SlavePath()));
+    ASSERT_TRUE(holder.open(QIODevice::ReadWrite)) << holder.errorString().toStdString();
+    const Outcome o = RunShell(kRead + " --port " + pty.SlavePath() + " --count 1 --timeout 1");
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find("busy"), std::string::npos) << o.err;
+}
+
+TEST(TorvaRead, SigtermEndsCleanlyWithTheSummary) {
+    const std::string err = Scratch("sigterm_err");
+    // The shell prints its process id and becomes the simulator, which passes SIGTERM on.
+    FILE* out = ::popen(
+        ("echo $$; exec " + kSim + " --fixed 1,2,3 --run " + kRead + " --rate 50 2>" + err).c_str(),
+        "r");
+    ASSERT_NE(out, nullptr);
+    std::string text;
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    char c = 0;
+    while (Lines(text).size() < 5 && Clock::now() < deadline) {  // pid, header, 3 readings
+        pollfd p{::fileno(out), POLLIN, 0};
+        if (::poll(&p, 1, 100) > 0 && ::read(::fileno(out), &c, 1) == 1)
+            text += c;
+    }
+    ASSERT_GE(Lines(text).size(), 5u) << text;
+    ::kill(std::stoi(Lines(text)[0]), SIGTERM);
+    const int rc = ::pclose(out);
+    EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 0) << rc;
+    EXPECT_NE(ReadText(err).find(" readings, "), std::string::npos) << ReadText(err);
+    std::remove(err.c_str());
+}
+
+TEST(TorvaDecode, WritesCsvReportsTimesAndDrawsThePlotAtTheAskedSize) {
+    const std::string record = Scratch("Rec00.txt"), csv = Scratch("out.csv"),
+                      png = Scratch("plot.png");
+    std::ofstream(record, std::ios::binary) << "Date: 2026-12-07  Time:09:05:03\r\n"
+                                            << "68 0D 01 84 10 12 34 00 05 60 03 59 99 42 \r\n"
+                                            << "12 68 0D 01 84 10 12 34 00 05 60 03 59 99 43 \r\n"
+                                            << "68 0D 01 84 10 12 34 00 05 60 03 59 99 42 \r\n"
+                                            << "End Date: 2026-12-07  Time:09:05:05\r\n";
+    const Outcome o =
+        RunShell(kDecode + " -o " + csv + " --plot " + png + " --size 640x480 " + record);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.err.find("start 2026-12-07 09:05:03, end 2026-12-07 09:05:05"), std::string::npos)
+        << o.err;
+    EXPECT_NE(o.err.find("3 frames, 1 with a bad checksum, 1 rejected pieces, 0 bad lines"),
+              std::string::npos)
+        << o.err;
+    const std::vector<std::string> lines = Lines(ReadText(csv));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[2], record + ",3,0x84,0,,,,,,,,2026-12-07 09:05:04.000");
+    EXPECT_EQ(lines[3], record + ",4,0x84,1,-12.34,5.60,359.99,,,,,2026-12-07 09:05:05.000");
+    EXPECT_EQ(QImage(QString::fromStdString(png)).size(), QSize(640, 480));
+
+    const Outcome missing = RunShell(kDecode + " " + Scratch("no-such-record.txt") + " " + record);
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("cannot open"), std::string::npos) << missing.err;
+    EXPECT_EQ(Lines(missing.out).size(), 4u);  // the readable file is still decoded
+    for (const std::string& path : {record, csv, png})
+        std::remove(path.c_str());
+}
+
+TEST(Tools, HelpHasTheManualSections) {
+    for (const std::string& program : {kRead, kDecode}) {
+        const Outcome o = RunShell(program + " --help");
+        EXPECT_EQ(o.status, 0);
+        for (const char* section :
+             {"NAME\n", "SYNOPSIS\n", "DESCRIPTION\n", "OPTIONS\n", "EXIT STATUS\n", "EXAMPLES\n"})
+            EXPECT_NE(o.out.find(section), std::string::npos) << program << ": " << section;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,177 @@
+#include "Reader.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+
+#include "CommandTable.h"
+#include "Response.h"
+
+namespace {
+
+volatile std::sig_atomic_t g_stopRequested = 0;
+
+extern "C" void RequestStop(int) {
+    g_stopRequested = 1;
+}
+
+constexpr std::uint8_t kReadingCode = 0x84;
+constexpr int kReadingLength = 13;
+
+QByteArray ReadRequest(unsigned address) {
+    FrameParameters parameters;
+    parameters.address = address;
+    const CommandFrame& frame = StampCommandRow(CMD_READ, parameters);
+    return QByteArray(reinterpret_cast<const char*>(frame.bytes.data()),
+                      static_cast<qsizetype>(frame.size()));
+}
+
+}  // namespace
+
+void InstallStopSignals() {
+    std::signal(SIGINT, RequestStop);
+    std::signal(SIGTERM, RequestStop);
+}
+
+Reader::Reader(const ReadOptions& options, QObject* parent) : QObject(parent), m_options(options) {
+    connect(&m_poll, &QTimer::timeout, this, &Reader::Poll);
+    connect(&m_port, &QSerialPort::readyRead, this, &Reader::OnReadyRead);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &Reader::OnError);
+    // A signal handler may only set a flag; the event loop looks at it often enough.
+    m_stopCheck.setInterval(20);
+    connect(&m_stopCheck, &QTimer::timeout, this, [this] {
+        if (g_stopRequested)
+            Finish(kReadOk);
+    });
+}
+
+bool Reader::Start() {
+    const QByteArray device = m_options.device.toLocal8Bit();
+    m_port.setPortName(m_options.device);
+    m_port.setBaudRate(m_options.baud);
+    m_port.setDataBits(QSerialPort::Data8);
+    m_port.setParity(QSerialPort::NoParity);
+    m_port.setStopBits(QSerialPort::OneStop);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        const QFileInfo info(m_options.device);
+        const char* why = "cannot open the device";
+        switch (m_port.error()) {
+            case QSerialPort::DeviceNotFoundError:
+                why = "no such device";
+                break;
+            case QSerialPort::PermissionError:
+                // Qt refuses a port another program holds (its lock) with the same error as
+                // missing rights: tell them apart by the rights.
+                why = info.isReadable() && info.isWritable()
+                          ? "the port is busy: another program holds it"
+                          : "permission denied";
+                break;
+            default:
+                break;
+        }
+        std::fprintf(stderr, "torva-read: %s: %s (%s)\n", device.constData(), why,
+                     m_port.errorString().toLocal8Bit().constData());
+        return false;
+    }
+    std::fprintf(stdout, "time,pitch,roll,heading\n");
+    std::fflush(stdout);
+    m_clock.start();
+    m_lastReadingAt = 0;
+    m_stopCheck.start();
+    m_poll.start(std::max(1, static_cast<int>(1000.0 / m_options.rate + 0.5)));
+    QTimer::singleShot(0, this, &Reader::Poll);  // first request from inside the event loop
+    return true;
+}
+
+void Reader::Poll() {
+    if (m_finished)
+        return;
+    const qint64 now = m_clock.nsecsElapsed();
+    if (now - m_lastReadingAt > static_cast<qint64>(m_options.timeout * 1e9)) {
+        std::fprintf(stderr, "torva-read: %s: no answer within %g s\n",
+                     m_options.device.toLocal8Bit().constData(), m_options.timeout);
+        m_missed += m_awaiting ? 1 : 0;
+        Finish(kReadNoAnswer);
+        return;
+    }
+    if (m_awaiting)
+        ++m_missed;
+    m_port.write(ReadRequest(m_options.address));
+    m_sentAt = now;
+    m_awaiting = true;
+}
+
+void Reader::OnReadyRead() {
+    const QByteArray bytes = m_port.readAll();
+    for (char c : bytes) {
+        if (m_finished)
+            return;
+        if (FeedByte(static_cast<std::uint8_t>(c)) != FeedOutcome::Complete)
+            continue;
+        ++m_frames;
+        if (!AssembledFrameChecksumHolds()) {
+            ++m_checksumFailures;
+            continue;
+        }
+        const std::uint8_t* f = AssembledFrame();
+        if (f[3] != kReadingCode || f[1] < kReadingLength)
+            continue;
+        const qint64 now = m_clock.nsecsElapsed();
+        if (m_awaiting)
+            m_roundTripsMs.push_back(static_cast<double>(now - m_sentAt) / 1e6);
+        m_awaiting = false;
+        m_lastReadingAt = now;
+        const QByteArray time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toLatin1();
+        std::fprintf(stdout, "%s,%.2f,%.2f,%.2f\n", time.constData(),
+                     DecodeBcdReading(f[4], f[5], f[6]), DecodeBcdReading(f[7], f[8], f[9]),
+                     DecodeBcdReading(f[10], f[11], f[12]));
+        std::fflush(stdout);
+        if (++m_readings == m_options.count)
+            Finish(kReadOk);
+    }
+}
+
+void Reader::OnError(QSerialPort::SerialPortError error) {
+    if (m_finished || error == QSerialPort::NoError || !m_port.isOpen())
+        return;
+    if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError ||
+        error == QSerialPort::WriteError) {
+        std::fprintf(stderr, "torva-read: %s: the device failed or vanished (%s)\n",
+                     m_options.device.toLocal8Bit().constData(),
+                     m_port.errorString().toLocal8Bit().constData());
+        Finish(kReadDeviceLost);
+    }
+}
+
+void Reader::Finish(int status) {
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_poll.stop();
+    m_stopCheck.stop();
+    if (m_port.isOpen())
+        m_port.close();
+    PrintSummary();
+    QCoreApplication::exit(status);
+}
+
+void Reader::PrintSummary() const {
+    std::fprintf(stderr,
+                 "torva-read: %lld readings, %lld frames, %lld checksum failures, %lld missed "
+                 "answers",
+                 m_readings, m_frames, m_checksumFailures, m_missed);
+    if (m_roundTripsMs.empty()) {
+        std::fprintf(stderr, ", no round trip measured\n");
+        return;
+    }
+    std::vector<double> sorted = m_roundTripsMs;
+    std::sort(sorted.begin(), sorted.end());
+    const std::size_t n = sorted.size();
+    const double median = n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
+    std::fprintf(stderr, ", round trip ms min %.2f median %.2f max %.2f\n", sorted.front(), median,
+                 sorted.back());
+}

@@ -1,0 +1,148 @@
+#include <QCoreApplication>
+#include <QRegularExpression>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "PortTable.h"
+#include "Reader.h"
+
+namespace {
+
+const char kHelp[] = R"(NAME
+    torva-read - poll a TORVA compass module and print its readings
+
+SYNOPSIS
+    torva-read [--port ComN|DEVICE] [--baud B] [--address A] [--rate HZ] [--count N]
+               [--timeout S]
+    torva-read --help
+
+DESCRIPTION
+    Opens the serial port (8 data bits, no parity, 1 stop bit, no flow control), sends the
+    read request 68 04 <address> 04 <checksum> RATE times a second and prints one CSV line
+    per reading on standard output: time (local, ISO 8601 with milliseconds), pitch, roll
+    and heading in degrees. A header line "time,pitch,roll,heading" comes first.
+
+    Runs until N readings have been printed, or until SIGINT (Ctrl-C) or SIGTERM. At the
+    end it prints a summary on standard error: readings, complete frames, frames with a
+    bad checksum, requests whose answer had not come by the next request (missed answers)
+    and the round-trip time from request to reading (minimum, median, maximum, in ms).
+
+OPTIONS
+    --port ComN|DEVICE  Com1 to Com20 as in the console (Com1-Com8 /dev/ttyUSB0-7,
+                        Com9-Com12 /dev/ttyACM0-3, Com13-Com20 /dev/ttyS0-7; the
+                        environment variable TORVA_COM<N> names another device), or a
+                        device path. Default Com1.
+    --baud B            2400, 4800, 9600, 19200, 38400 or 115200 (default 9600)
+    --address A         module address, 0 to 255 (default 0)
+    --rate HZ           requests per second, above 0 and at most 100 (default 10)
+    --count N           stop after N readings (default: run until stopped)
+    --timeout S         give up when no reading came for S seconds (default 3)
+    -h, --help          show this text
+
+EXIT STATUS
+    0   N readings printed, or stopped by SIGINT or SIGTERM
+    1   wrong usage
+    2   the port could not be opened: no such device, busy (held by another program)
+        or permission denied
+    3   no reading within the time-out
+    4   the device failed or vanished while in use
+
+EXAMPLES
+    torva-read --port Com3 --count 10
+    torva-read --port /dev/ttyUSB0 --baud 19200 --rate 5 > readings.csv
+    TORVA_COM1=/dev/pts/4 torva-read --count 1
+)";
+
+int Usage(const std::string& message) {
+    std::fprintf(stderr, "torva-read: %s\nTry 'torva-read --help'.\n", message.c_str());
+    return kReadUsage;
+}
+
+std::optional<double> Number(const std::string& text) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0')
+        return std::nullopt;
+    return value;
+}
+
+std::optional<long long> Whole(const std::string& text, long long low, long long high) {
+    char* end = nullptr;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+// "ComN" (any case) through the console's port table, anything else as a device path.
+std::optional<QString> Device(const std::string& text) {
+    static const QRegularExpression com(QStringLiteral("^com(\\d+)$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = com.match(QString::fromStdString(text));
+    if (!match.hasMatch())
+        return text.empty() ? std::nullopt : std::optional(QString::fromStdString(text));
+    const QString device = DeviceForPort(match.captured(1).toInt());
+    return device.isEmpty() ? std::nullopt : std::optional(device);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ReadOptions options;
+    std::string port = "Com1";
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            std::fputs(kHelp, stdout);
+            return kReadOk;
+        }
+        if (i + 1 >= argc)
+            return Usage(arg.rfind("--", 0) == 0 ? arg + " needs a value"
+                                                 : "unknown option: " + arg);
+        const std::string value = argv[++i];
+        if (arg == "--port") {
+            port = value;
+        } else if (arg == "--baud") {
+            const auto baud = Whole(value, 0, 115200);
+            if (!baud || (*baud != 2400 && *baud != 4800 && *baud != 9600 && *baud != 19200 &&
+                          *baud != 38400 && *baud != 115200))
+                return Usage("--baud: expected 2400, 4800, 9600, 19200, 38400 or 115200: " + value);
+            options.baud = static_cast<int>(*baud);
+        } else if (arg == "--address") {
+            const auto address = Whole(value, 0, 255);
+            if (!address)
+                return Usage("--address: expected 0 to 255: " + value);
+            options.address = static_cast<unsigned>(*address);
+        } else if (arg == "--rate") {
+            const auto rate = Number(value);
+            if (!rate || !(*rate > 0) || *rate > 100)
+                return Usage("--rate: expected above 0 and at most 100: " + value);
+            options.rate = *rate;
+        } else if (arg == "--count") {
+            const auto count = Whole(value, 1, 1LL << 60);
+            if (!count)
+                return Usage("--count: expected a whole number of at least 1: " + value);
+            options.count = *count;
+        } else if (arg == "--timeout") {
+            const auto timeout = Number(value);
+            if (!timeout || !(*timeout > 0) || *timeout > 86400)
+                return Usage("--timeout: expected seconds above 0: " + value);
+            options.timeout = *timeout;
+        } else {
+            return Usage("unknown option: " + arg);
+        }
+    }
+    const auto device = Device(port);
+    if (!device)
+        return Usage("--port: expected Com1 to Com20 or a device path: " + port);
+    options.device = *device;
+
+    QCoreApplication app(argc, argv);
+    InstallStopSignals();
+    Reader reader(options);
+    if (!reader.Start())
+        return kReadOpenFailed;
+    return QCoreApplication::exec();
+}
