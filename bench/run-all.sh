@@ -10,7 +10,7 @@ if [ $# -ne 1 ]; then
     exit 2
 fi
 bench_dir="$1/bench"
-for program in bench_assembler bench_window; do
+for program in bench_assembler bench_window bench_soak; do
     if [ ! -x "$bench_dir/$program" ]; then
         echo "run-all.sh: $bench_dir/$program is missing: build with -DTORVA_BUILD_BENCH=ON" >&2
         exit 1
@@ -48,3 +48,16 @@ export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
 quiet_qt() { grep -v '^QStandardPaths: ' >&2 || true; }
 "$bench_dir/bench_window" --rate 823 --seconds 10 2> >(quiet_qt)
 "$bench_dir/bench_window" --max 2> >(quiet_qt)
+
+# A million frames through the window: memory growth and losses. 80,000 frames/s held with
+# the window never near the simulator's drop threshold on a shared two-core machine; set
+# SOAK_RATE to try another rate.
+"$bench_dir/bench_soak" --frames 1000000 --rate "${SOAK_RATE:-80000}" 2> >(quiet_qt)
+
+# Start-up of the real program to its window mapped and painted, on a virtual X server.
+if command -v xvfb-run >/dev/null && [ -x "$1/app/TORVA" ]; then
+    xvfb-run -a -s '-screen 0 1280x1024x24' "$bench_dir/bench_soak" --startup "$1/app/TORVA" \
+        --runs 7 2> >(quiet_qt)
+else
+    echo "startup: skipped (needs xvfb-run and $1/app/TORVA)"
+fi

@@ -17,7 +17,7 @@ packages=(cmake g++ make pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev
           fonts-liberation2 fonts-arphic-uming
           xvfb xdotool x11-apps imagemagick xauth tesseract-ocr
-          clang libclang-rt-14-dev)
+          clang libclang-rt-14-dev dpkg-dev file)
 
 install_missing() {
     local missing=()

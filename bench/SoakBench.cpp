@@ -1,0 +1,305 @@
+// Long runs of the whole window, and the start-up time of the real program.
+//
+//   bench_soak [--frames 1000000] [--rate 320000]
+//       the window on automatic output from the module simulator: resident memory after the
+//       warm-up and at the end, frames lost, and whether the window ever fell so far behind
+//       that the simulator would have dropped frames.
+//   bench_soak --startup PATH_TO_TORVA [--runs 5]      (needs an X display, e.g. xvfb-run)
+//       time from fork() of the program to its main window mapped on the X server and to
+//       that window painted with the dialog's grey.
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "CompassDlg.h"
+#include "Response.h"
+#include "SimulatorProcess.h"
+#include "UiSink.h"
+#include "resource.h"
+
+#ifdef TORVA_SOAK_X11
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Seconds = std::chrono::duration<double>;
+
+constexpr int kSpeed115200 = 5;
+constexpr double kWarmUpSeconds = 1.0;
+// The simulator drops frames, as a line nobody reads would, once 64 kB wait unwritten.
+constexpr double kSimulatorBacklogFrames = 65536.0 / 14.0;
+
+class PrintingSink : public UiSink {
+public:
+    void ShowMessageBox(QWidget*, const MessageBoxRequest& request) override {
+        ++boxes;
+        std::fprintf(stderr, "bench_soak: message box: %s\n", qPrintable(request.text));
+    }
+    void Beep() override {}
+    std::optional<QString> ChooseFolder(QWidget*, const QString&) override { return std::nullopt; }
+    int boxes = 0;
+};
+
+double ResidentMb() {
+    std::ifstream statm("/proc/self/statm");
+    long long size = 0, resident = 0;
+    statm >> size >> resident;
+    return static_cast<double>(resident) * static_cast<double>(::sysconf(_SC_PAGESIZE)) /
+           (1024.0 * 1024.0);
+}
+
+// Serves events until `done` holds or the deadline passes, checking every `everyMs`.
+bool ServeUntil(const std::function<bool()>& done, Clock::time_point deadline, int everyMs) {
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer check;
+    check.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done() || Clock::now() >= deadline)
+            loop.quit();
+    });
+    check.start(everyMs);
+    loop.exec();
+    return done();
+}
+
+void Click(CCompassDlg& dlg, int id) {
+    if (auto* button = qobject_cast<QAbstractButton*>(dlg.GetDlgItem(id)))
+        button->click();
+}
+
+int Soak(long long frames, int rate) {
+    PrintingSink sink;
+    SetUiSink(&sink);
+    SimulatorProcess sim(TORVA_MODULESIM_PATH, {"--rate", std::to_string(rate), "--frames",
+                                                std::to_string(frames), "--stats"});
+    const std::optional<std::string> device = sim.ReadLine(std::chrono::seconds(5));
+    if (!device || device->empty())
+        throw std::runtime_error("the simulator named no device");
+    qputenv("TORVA_COM1", QByteArray::fromStdString(*device));
+
+    CCompassDlg dlg;
+    dlg.Create();
+    dlg.m_cboBaud.SetCurSel(kSpeed115200);
+    dlg.KillTimer(IDT_RATE);  // the frame count accumulates over the whole run
+    ResetFrameCount();
+    Click(dlg, IDC_BTN_OPENCOM);
+    if (dlg.m_bPortOpen == 0)
+        throw std::runtime_error("the port did not open: " + *device);
+    Click(dlg, IDC_BTN_AUTOOUT);  // goes out with the next poll tick
+    if (!ServeUntil([&] { return !dlg.m_strSend.empty(); }, Clock::now() + std::chrono::seconds(3),
+                    1))
+        throw std::runtime_error("the automatic-output request was not sent");
+
+    // How far the count trails the schedule (frame k due k / rate after the request), sampled
+    // often enough that growth between samples stays a quarter of the drop threshold.
+    const Clock::time_point requested = Clock::now();
+    double lastLag = 1.0, lagBound = 0.0;
+    Clock::time_point lastSample = requested;
+    QTimer lagTimer;
+    lagTimer.setTimerType(Qt::PreciseTimer);
+    const auto sample = [&] {
+        const Clock::time_point now = Clock::now();
+        lagBound = std::max(lagBound, lastLag + rate * Seconds(now - lastSample).count());
+        const double due = std::min<double>(
+            static_cast<double>(frames), std::floor(Seconds(now - requested).count() * rate) + 1);
+        lastLag = std::max(0.0, due - FrameCount());
+        lastSample = now;
+    };
+    QObject::connect(&lagTimer, &QTimer::timeout, &lagTimer, sample);
+    lagTimer.start(
+        static_cast<int>(std::clamp(1000.0 * 0.25 * kSimulatorBacklogFrames / rate, 1.0, 1000.0)));
+
+    if (!ServeUntil([] { return FrameCount() > 0; }, Clock::now() + std::chrono::seconds(3), 1))
+        throw std::runtime_error("no frame arrived");
+    const Clock::time_point first = Clock::now();
+    ServeUntil([] { return false; },
+               first + std::chrono::duration_cast<Clock::duration>(Seconds(kWarmUpSeconds)), 50);
+    const double rssWarm = ResidentMb();
+    const long long countedWarm = FrameCount();
+
+    const double due = static_cast<double>(frames - 1) / rate;
+    const bool all =
+        ServeUntil([frames] { return FrameCount() >= frames; },
+                   first + std::chrono::duration_cast<Clock::duration>(Seconds(due + 5.0)), 2);
+    const double streamSeconds = Seconds(Clock::now() - first).count();
+    sample();
+    lagTimer.stop();
+    const double rssEnd = ResidentMb();
+
+    const std::optional<long long> sent = FramesSentFrom(sim.Stop());
+    Click(dlg, IDC_BTN_OPENCOM);  // closed before the vanished device is noticed
+    const long long counted = FrameCount();
+    const bool neverBehind = lagBound < kSimulatorBacklogFrames;
+
+    std::printf("soak: %lld frames requested at %d frames/s\n", frames, rate);
+    std::printf("soak: frames sent %lld, counted %lld, lost %lld\n", sent.value_or(-1), counted,
+                sent.value_or(0) - counted);
+    std::printf("soak: window lag at most %.0f frames (the simulator drops from %.0f): %s\n",
+                lagBound, kSimulatorBacklogFrames,
+                neverBehind ? "no frame dropped" : "frames may have been dropped");
+    // A dropped frame pushes the simulator's last frame one period later.
+    std::printf("soak: all frames counted %s, last %.1f ms after it was due (%.0f frame periods)\n",
+                all ? "yes" : "no", 1000.0 * (streamSeconds - due), (streamSeconds - due) * rate);
+    std::printf(
+        "soak: rss after warm-up (%lld frames) %.2f MB, at the end %.2f MB, growth %.3f MB\n",
+        countedWarm, rssWarm, rssEnd, rssEnd - rssWarm);
+    std::printf("soak: message boxes %d\n", sink.boxes);
+    SetUiSink(nullptr);
+    return sent && *sent == counted && counted == frames && neverBehind && sink.boxes == 0 ? 0 : 1;
+}
+
+#ifdef TORVA_SOAK_X11
+// True when a tenth of a sparse sample of the window shows the dialog's grey (207,207,207):
+// before its first paint the window shows none of it.
+bool PaintedGrey(Display* display, Window window) {
+    XWindowAttributes attributes{};
+    if (!XGetWindowAttributes(display, window, &attributes) || attributes.map_state != IsViewable)
+        return false;
+    XImage* image = XGetImage(display, window, 0, 0, static_cast<unsigned>(attributes.width),
+                              static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
+    if (image == nullptr)
+        return false;
+    int grey = 0, total = 0;
+    for (int y = 0; y < attributes.height; y += 16) {
+        for (int x = 0; x < attributes.width; x += 16, ++total) {
+            if ((XGetPixel(image, x, y) & 0xFFFFFF) == 0xCFCFCF)
+                ++grey;
+        }
+    }
+    XDestroyImage(image);
+    return total > 0 && 10 * grey >= total;
+}
+
+// Milliseconds from fork() to the first top-level window mapped and to it painted.
+std::pair<double, double> StartupOnce(Display* display, const char* program) {
+    XSelectInput(display, DefaultRootWindow(display), SubstructureNotifyMask);
+    XSync(display, True);
+    const Clock::time_point start = Clock::now();
+    const pid_t child = ::fork();
+    if (child < 0)
+        throw std::runtime_error("fork failed");
+    if (child == 0) {
+        ::execl(program, program, static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    const auto ms = [&] { return 1000.0 * Seconds(Clock::now() - start).count(); };
+    Window window = 0;
+    double mapped = -1.0, painted = -1.0;
+    while (painted < 0 && ms() < 10000.0) {
+        while (window == 0 && XPending(display) > 0) {
+            XEvent event;
+            XNextEvent(display, &event);
+            if (event.type == MapNotify && !event.xmap.override_redirect) {
+                window = event.xmap.window;
+                mapped = ms();
+            }
+        }
+        if (window != 0 && PaintedGrey(display, window)) {
+            painted = ms();
+            break;
+        }
+        pollfd p{ConnectionNumber(display), POLLIN, 0};
+        ::poll(&p, 1, window == 0 ? 50 : 1);
+    }
+    ::kill(child, SIGTERM);
+    ::waitpid(child, nullptr, 0);
+    XSelectInput(display, DefaultRootWindow(display), NoEventMask);
+    if (painted < 0)
+        throw std::runtime_error("the window was not shown within 10 s");
+    return {mapped, painted};
+}
+
+int Startup(const char* program, int runs) {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        std::fprintf(stderr, "bench_soak: --startup needs an X display (try xvfb-run -a)\n");
+        return 1;
+    }
+    std::vector<double> mapped, painted;
+    for (int run = 0; run < runs; ++run) {
+        const auto [m, p] = StartupOnce(display, program);
+        mapped.push_back(m);
+        painted.push_back(p);
+        std::printf("startup run %d: window mapped %.1f ms, painted %.1f ms after fork\n", run + 1,
+                    m, p);
+    }
+    XCloseDisplay(display);
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    std::printf("startup median of %d: window mapped %.1f ms, painted %.1f ms after fork\n", runs,
+                median(mapped), median(painted));
+    return 0;
+}
+#endif
+
+int Usage(const char* program) {
+    std::fprintf(stderr,
+                 "usage: %s [--frames N] [--rate FRAMES_PER_S] | --startup PROGRAM [--runs N]\n",
+                 program);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    long long frames = 1000000;
+    int rate = 320000;
+    int runs = 5;
+    const char* startup = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--frames" && i + 1 < argc)
+            frames = std::atoll(argv[++i]);
+        else if (arg == "--rate" && i + 1 < argc)
+            rate = std::atoi(argv[++i]);
+        else if (arg == "--startup" && i + 1 < argc)
+            startup = argv[++i];
+        else if (arg == "--runs" && i + 1 < argc)
+            runs = std::atoi(argv[++i]);
+        else
+            return Usage(argv[0]);
+    }
+    if (frames <= 0 || rate <= 0 || runs <= 0)
+        return Usage(argv[0]);
+    try {
+        if (startup != nullptr) {
+#ifdef TORVA_SOAK_X11
+            return Startup(startup, runs);
+#else
+            std::fprintf(stderr, "bench_soak: built without X11, --startup is unavailable\n");
+            return 1;
+#endif
+        }
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        return Soak(frames, rate);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "bench_soak: %s\n", error.what());
+        return 1;
+    }
+}
