@@ -1,15 +1,18 @@
 #include "CompassDlg.h"
 
 #include <QComboBox>
+#include <QKeyEvent>
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
 
+#include "AboutDlg.h"
 #include "MainTemplate.h"
 #include "PortTable.h"
 #include "Recording.h"
 #include "Response.h"
+#include "Styling.h"
 #include "TrafficLog.h"
 #include "resource.h"
 
@@ -151,6 +154,34 @@ void CCompassDlg::DoDataExchange(CDataExchange* pDX) {
 bool CCompassDlg::OnInitDialog() {
     CDialogBase::OnInitDialog();
 
+    AppendSystemMenu(0, QString());
+    AppendSystemMenu(IDM_ABOUTBOX, QStringLiteral("关于 TORVA(&A)..."));
+
+    m_fontReadings = ExtraBoldArial(100);
+    m_fontSamples = ExtraBoldArial(105);
+    m_fontLabels = ExtraBoldArial(25);
+    struct FontUse {
+        const QFont* font;
+        std::vector<int> ids;
+    };
+    const FontUse fonts[] = {
+        {&m_fontReadings, {IDC_STATIC_ROLL, IDC_STATIC_PITCH, IDC_STATIC_HEADING}},
+        {&m_fontSamples, {IDC_STATIC_SAMPLES}},
+        {&m_fontLabels,
+         {IDC_STATIC_CALIBRATION, IDC_BTN_GOSTOP, IDC_STATIC_HEAD_LABEL, IDC_STATIC_PITCH_LABEL,
+          IDC_STATIC_ROLL_LABEL}},
+    };
+    for (const FontUse& use : fonts) {
+        for (const int id : use.ids)
+            GetDlgItem(id)->setFont(*use.font);
+    }
+    // In the large font "Calibration" is wider than its box; the space to its right is free, so
+    // the label grows to show the whole word instead of cutting off its last letter.
+    QWidget* calibration = GetDlgItem(IDC_STATIC_CALIBRATION);
+    calibration->resize(std::max(calibration->width(), calibration->sizeHint().width()),
+                        calibration->height());
+
+    // Title bar, task bar and the iconified window.
     setWindowIcon(m_hIcon->icon);
 
     m_cboPort.SetCurSel(0);
@@ -229,6 +260,48 @@ void CCompassDlg::OnDeviceLost() {
                               "answering. The port is closed; reconnect the device and open "
                               "the port again.")
                    .arg(port, device));
+}
+
+std::optional<CtlColor> CCompassDlg::OnCtlColor(int id) {
+    const QBrush black(Qt::black);
+    switch (id) {
+        case IDC_STATIC_ROLL:
+        case IDC_STATIC_ROLL_LABEL:
+            return CtlColor{kRollRed, black};
+        case IDC_STATIC_PITCH:
+        case IDC_STATIC_PITCH_LABEL:
+            return CtlColor{kPitchBlue, black};
+        case IDC_STATIC_HEADING:
+        case IDC_STATIC_HEAD_LABEL:
+            return CtlColor{kHeadingGreen, black};
+        case IDC_STATIC_SAMPLES:
+            return CtlColor{kSampleYellow, m_brCalibration};
+        case IDC_STATIC_X:
+        case IDC_STATIC_Y:
+        case IDC_STATIC_Z:
+        case IDC_STATIC_SAMPLE_LABEL:
+        case IDC_STATIC_RESULT:
+            return CtlColor{Qt::white, m_brCalibration};
+        default:
+            return std::nullopt;
+    }
+}
+
+void CCompassDlg::OnSysCommand(int commandId) {
+    if ((commandId & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg about(this);
+        about.DoModal();
+    }
+}
+
+bool CCompassDlg::PreTranslateMessage(QObject*, QEvent* event) {
+    // Enter goes nowhere: it must not press a button, close the window or reach an edit box.
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease ||
+        event->type() == QEvent::ShortcutOverride) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        return key == Qt::Key_Return || key == Qt::Key_Enter;
+    }
+    return false;
 }
 
 void CCompassDlg::OnCommitFields() {

@@ -2,6 +2,7 @@
 
 #include <QBrush>
 #include <QByteArray>
+#include <QFont>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -46,6 +47,9 @@ public:
     void OnCommMscomm();  // the serial control's event: bytes received
     void OnDeviceLost();  // the serial control closed a port whose device vanished
     void OnTimer(int id) override;
+    void OnSysCommand(int commandId) override;
+    std::optional<CtlColor> OnCtlColor(int id) override;
+    HICON OnQueryDragIcon() const { return m_hIcon; }
 
     // Members, in their documented order.
     int m_bPolling = 0;
@@ -88,11 +92,14 @@ protected:
     void DoDataExchange(CDataExchange* pDX) override;
     bool OnInitDialog() override;
     void OnDestroy() override;
+    bool PreTranslateMessage(QObject* target, QEvent* event) override;
+
+public:
+    // Feeds one read to the assembler; false when a record write failed and the event must end
+    // without a refresh. Public so the receive path can be driven without a serial line.
+    bool FeedInput(const QByteArray& input);
 
 private:
-    // Feeds one read to the assembler; false when a record write failed and the event must end
-    // without a refresh.
-    bool FeedInput(const QByteArray& input);
     void DispatchResponse();
     void ShowAcknowledgement(bool success);
     void ShowReadings();
@@ -100,4 +107,8 @@ private:
     void FinishRecording();
 
     std::vector<std::uint8_t> m_sendBytes;
+    // The reading, sample-count and label fonts, made once when the window is built.
+    QFont m_fontReadings;
+    QFont m_fontSamples;
+    QFont m_fontLabels;
 };

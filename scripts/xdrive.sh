@@ -109,8 +109,9 @@ read_display() {
     local mean negate=()
     mean=$($convert "$work/r.png" -colorspace gray -format '%[fx:mean<0.5?1:0]' info:)
     [ "$mean" = 1 ] && negate=(-negate)
-    $convert "$work/r.png" -colorspace gray "${negate[@]}" -normalize -bordercolor white -border 20 \
-        -resize 200% "$work/r.png"
+    $convert "$work/r.png" -colorspace gray "${negate[@]}" -normalize -resize x80 \
+        -bordercolor white -border 20 \
+        "$work/r.png"
     tesseract "$work/r.png" - --psm 7 -c tessedit_char_whitelist=0123456789.+-XYZ:% 2>/dev/null |
         tr -d ' \n'
 }

@@ -21,10 +21,36 @@ HICON LoadIconResource(int resourceId) {
     return slot.get();
 }
 
+CWnd::~CWnd() {
+    if (m_pDialog)
+        m_pDialog->ForgetObject(this);
+}
+
 void CWnd::Attach(CDialogBase* dialog, int id, QWidget* widget) {
     m_pDialog = dialog;
     m_nId = id;
     m_pWidget = widget;
+}
+
+void CWnd::Detach() {
+    m_pDialog = nullptr;
+    m_pWidget = nullptr;
+}
+
+void CWnd::OnSetText(const QString& text) {
+    if (m_pDialog)
+        m_pDialog->StoreDlgItemText(m_nId, text);
+}
+
+unsigned CWnd::GetStyle() const {
+    return m_pWidget ? m_pWidget->property("windowStyle").toUInt() : 0u;
+}
+
+void CWnd::ModifyStyle(unsigned remove, unsigned add) {
+    if (m_pWidget) {
+        m_pWidget->setProperty("windowStyle", (GetStyle() & ~remove) | add);
+        m_pWidget->update();
+    }
 }
 
 void CWnd::NotifyParent(Notification code) {

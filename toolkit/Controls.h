@@ -16,6 +16,17 @@ enum class Notification {
     DeviceLost,  // the serial control's device vanished; the control has closed the port
 };
 
+// Style bits of a static text control, as the window style word stores them.
+namespace StaticStyle {
+constexpr unsigned SS_CENTER = 0x1;
+constexpr unsigned SS_RIGHT = 0x2;
+constexpr unsigned SS_NOPREFIX = 0x80;
+constexpr unsigned SS_CENTERIMAGE = 0x200;
+constexpr unsigned SS_PATHELLIPSIS = 0x8000;
+constexpr unsigned SS_ENDELLIPSIS = 0x4000;
+constexpr unsigned SS_WORDELLIPSIS = 0xC000;
+}  // namespace StaticStyle
+
 // An icon resource: the id it was loaded under and its picture. Icons live for the whole run.
 struct CIcon {
     int resourceId = 0;
@@ -32,7 +43,7 @@ public:
     CWnd() = default;
     CWnd(const CWnd&) = delete;
     CWnd& operator=(const CWnd&) = delete;
-    virtual ~CWnd() = default;
+    virtual ~CWnd();
 
     bool IsAttached() const { return m_pDialog != nullptr; }
     int GetDlgCtrlID() const { return m_nId; }
@@ -42,9 +53,17 @@ public:
     bool IsWindowEnabled() const;
     void SetWindowText(const QString& text);
     QString GetWindowText() const;
+    // The window style word (for statics the StaticStyle bits).
+    unsigned GetStyle() const;
+    void ModifyStyle(unsigned remove, unsigned add);
 
     // Called by the first data exchange (DDX_Control).
     virtual void Attach(CDialogBase* dialog, int id, QWidget* widget);
+    // The dialog is going away before the object: forget it.
+    void Detach();
+
+    // A new text for the control; the default stores it (and repaints the control).
+    virtual void OnSetText(const QString& text);
 
 protected:
     // Hands a notification to the owning dialog's handler table.

@@ -1,12 +1,16 @@
 #include "Dialog.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
@@ -79,6 +83,32 @@ QString DoubleFieldMessage() {
     return QStringLiteral("请键入一个数。");
 }
 
+// Passes the key events of one window's controls to its PreTranslateMessage. Installed on the
+// application, since a filter on the dialog would miss keys sent to a focused control.
+class CDialogBase::KeyPreFilter : public QObject {
+public:
+    explicit KeyPreFilter(CDialogBase* dialog) : QObject(dialog), m_dialog(dialog) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+            case QEvent::ShortcutOverride:
+                break;
+            default:
+                return false;
+        }
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (!widget || widget->window() != m_dialog)
+            return false;
+        return m_dialog->PreTranslateMessage(watched, event);
+    }
+
+private:
+    CDialogBase* m_dialog;
+};
+
 // A multi-line pane and what it shows. `pending` is the text of the last refresh, `shown` the
 // widget's text as last written by us; `diverged` when the operator typed into it since.
 struct CDialogBase::Pane {
@@ -110,7 +140,43 @@ CDialogBase::CDialogBase(DialogTemplate dialogTemplate, QWidget* parent)
     connect(m_paneTimer, &QTimer::timeout, this, &CDialogBase::FlushPanes);
 }
 
-CDialogBase::~CDialogBase() = default;
+CDialogBase::~CDialogBase() {
+    for (auto& [id, object] : m_objects)
+        object->Detach();
+}
+
+CWnd* CDialogBase::AttachedObject(int id) const {
+    const auto it = m_objects.find(id);
+    return it == m_objects.end() ? nullptr : it->second;
+}
+
+void CDialogBase::ForgetObject(const CWnd* object) {
+    std::erase_if(m_objects, [object](const auto& entry) { return entry.second == object; });
+}
+
+void CDialogBase::AppendSystemMenu(int commandId, const QString& text) {
+    if (!m_sysMenu)
+        m_sysMenu = new QMenu(this);
+    if (text.isEmpty()) {
+        m_sysMenu->addSeparator();
+        return;
+    }
+    QAction* action = m_sysMenu->addAction(text);
+    action->setData(commandId);
+}
+
+void CDialogBase::contextMenuEvent(QContextMenuEvent* event) {
+    if (!m_sysMenu || m_sysMenu->isEmpty()) {
+        QDialog::contextMenuEvent(event);
+        return;
+    }
+    // The command runs after the menu has closed, as a menu command does.
+    QAction* chosen = m_sysMenu->exec(event->globalPos());
+    if (chosen && chosen->data().isValid()) {
+        const int command = chosen->data().toInt();
+        RunGuarded([this, command] { OnSysCommand(command); });
+    }
+}
 
 QRect CDialogBase::DialogUnitsToPixels(int x, int y, int cx, int cy) const {
     auto mul = [](int v, int base, int div) {
@@ -124,19 +190,27 @@ bool CDialogBase::Create() {
         return true;
     m_bCreated = true;
     setWindowTitle(m_template.caption);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (m_template.minimizeBox)
+        flags |= Qt::WindowMinimizeButtonHint;
+    setWindowFlags(flags);
     setFont(m_font);
     const QRect size = DialogUnitsToPixels(0, 0, m_template.cx, m_template.cy);
     setFixedSize(size.width(), size.height());
     BuildControls();
+    m_keyFilter = new KeyPreFilter(this);
+    qApp->installEventFilter(m_keyFilter);
     RunGuarded([this] { OnInitDialog(); });
+    ApplyControlColours();
     show();
     return true;
 }
 
 int CDialogBase::DoModal() {
+    // Modal before it is first shown: Qt ignores a modality set on a visible window, and the
+    // windows beneath would keep taking keys and clicks.
+    setWindowModality(Qt::ApplicationModal);
     Create();
     const int result = exec();
     DestroyWindow();
@@ -156,7 +230,24 @@ void CDialogBase::DestroyWindow() {
     for (auto& [id, timer] : m_timers)
         timer->stop();
     m_paneTimer->stop();
+    qApp->removeEventFilter(m_keyFilter);
     hide();
+}
+
+void CDialogBase::ApplyControlColours() {
+    for (const ControlSpec& spec : m_template.controls) {
+        if (spec.kind != ControlKind::Static || spec.id == -1)
+            continue;
+        const std::optional<CtlColor> colours = OnCtlColor(spec.id);
+        if (!colours)
+            continue;
+        QWidget* widget = GetDlgItem(spec.id);
+        QPalette palette = widget->palette();
+        palette.setColor(QPalette::WindowText, colours->text);
+        palette.setBrush(QPalette::Window, colours->background);
+        widget->setPalette(palette);
+        widget->setAutoFillBackground(true);
+    }
 }
 
 bool CDialogBase::OnInitDialog() {
@@ -168,6 +259,7 @@ void CDialogBase::BuildControls() {
     for (const ControlSpec& spec : m_template.controls) {
         QWidget* widget = CreateControl(spec);
         widget->setProperty(kIdProperty, spec.id);
+        widget->setAccessibleName(spec.name.isEmpty() ? spec.caption : spec.name);
         if (spec.id != -1)
             m_controls[spec.id] = widget;
     }
@@ -191,8 +283,10 @@ QWidget* CDialogBase::CreateControl(const ControlSpec& spec) {
     switch (spec.kind) {
         case ControlKind::Button: {
             auto* button = new QPushButton(spec.caption, this);
-            button->setAutoDefault(false);  // Enter must never press a button
-            button->setDefault(false);
+            // Enter presses no button of the main window; other dialogs name a default one.
+            const bool isDefault = (spec.style & Style::DefaultButton) != 0;
+            button->setAutoDefault(isDefault);
+            button->setDefault(isDefault);
             connect(button, &QPushButton::clicked, this,
                     [this, id] { Dispatch(id, Notification::Clicked); });
             widget = button;
@@ -244,6 +338,12 @@ QWidget* CDialogBase::CreateControl(const ControlSpec& spec) {
                 label->setWordWrap(true);
             }
             label->setAlignment(align);
+            unsigned windowStyle = StaticStyle::SS_NOPREFIX;  // labels show their text as is
+            if (spec.style & Style::Center)
+                windowStyle |= StaticStyle::SS_CENTER;
+            if (spec.style & Style::CenterImage)
+                windowStyle |= StaticStyle::SS_CENTERIMAGE;
+            label->setProperty("windowStyle", windowStyle);
             widget = label;
             break;
         }
@@ -251,19 +351,29 @@ QWidget* CDialogBase::CreateControl(const ControlSpec& spec) {
             auto* label = new QLabel(this);
             if (spec.resource)
                 label->setPixmap(LoadIconResource(spec.resource)->icon.pixmap(32, 32));
-            widget = label;
-            break;
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            // An icon control takes the icon's size, as the platform's icon statics do.
+            label->setGeometry(rect.x(), rect.y(), std::max(rect.width(), 32),
+                               std::max(rect.height(), 32));
+            return label;
         }
         case ControlKind::Picture: {
             auto* label = new QLabel(this);
             const QPixmap bitmap(QStringLiteral(":/res/bitmap%1.png").arg(spec.resource));
-            label->setPixmap(bitmap);
             label->setProperty("backdrop", true);
             label->setAttribute(Qt::WA_TransparentForMouseEvents);
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             widget = label;
             if (!bitmap.isNull()) {
-                widget->setGeometry(rect.x(), rect.y(), bitmap.width(), bitmap.height());
+                // The bitmap at its own size from the top-left corner. The pictures were drawn
+                // for a slightly smaller dialog unit than ours: where the control reaches beyond
+                // the bitmap, its edge colour continues, so the controls drawn over it stay on it.
+                const QSize size = bitmap.size().expandedTo(rect.size());
+                QPixmap shown(size);
+                shown.fill(bitmap.toImage().pixelColor(bitmap.width() - 1, bitmap.height() - 1));
+                QPainter(&shown).drawPixmap(0, 0, bitmap);
+                label->setPixmap(shown);
+                widget->setGeometry(QRect(rect.topLeft(), size));
                 return widget;
             }
             break;
@@ -326,6 +436,15 @@ QWidget* CDialogBase::GetDlgItem(int id) const {
 }
 
 void CDialogBase::SetDlgItemText(int id, const QString& text) {
+    // An attached control object sees the new text first (it may repaint around the control).
+    CWnd* object = AttachedObject(id);
+    if (object && GetDlgItemText(id) != text)
+        object->OnSetText(text);
+    else
+        StoreDlgItemText(id, text);
+}
+
+void CDialogBase::StoreDlgItemText(int id, const QString& text) {
     QWidget* widget = GetDlgItem(id);
     if (!widget)
         return;
@@ -453,6 +572,7 @@ void DDX_Control(CDataExchange* pDX, int id, CWnd& control) {
     if (control.IsAttached())
         return;
     control.Attach(pDX->m_pDlgWnd, id, pDX->m_pDlgWnd->GetDlgItem(id));
+    pDX->m_pDlgWnd->m_objects[id] = &control;
 }
 
 void DDX_Text(CDataExchange* pDX, int id, std::string& value) {
@@ -510,8 +630,12 @@ void CDialogBase::Dispatch(int id, Notification code) {
         return;  // a refresh must never start a commit
     }
     const auto it = m_handlers.find({id, code});
-    if (it == m_handlers.end())
+    if (it == m_handlers.end()) {
+        // OK and Cancel end the dialog unless the dialog handles them itself.
+        if (code == Notification::Clicked && (id == IDOK || id == IDCANCEL))
+            done(id == IDOK ? Accepted : Rejected);
         return;
+    }
     const std::function<void()> handler = it->second;  // the table may not change under us
     RunGuarded(handler);
 }

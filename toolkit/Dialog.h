@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QBrush>
+#include <QColor>
 #include <QDialog>
 #include <QFont>
 #include <QString>
@@ -15,6 +17,7 @@
 
 #include "Controls.h"
 
+class QMenu;
 class QTimer;
 class QPlainTextEdit;
 
@@ -38,7 +41,13 @@ constexpr unsigned HScroll = 1u << 4;
 constexpr unsigned CenterImage = 1u << 5;  // static: single line, vertically centred
 constexpr unsigned Center = 1u << 6;       // static or group box caption: centred horizontally
 constexpr unsigned Transparent = 1u << 7;  // static drawn over a picture
+constexpr unsigned DefaultButton =
+    1u << 8;  // the button Enter presses (dialogs other than the main one)
 }  // namespace Style
+
+// Command ids of the buttons that end a dialog when no handler of its own is bound.
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
 
 // One control of a dialog template: position and size in dialog units.
 struct ControlSpec {
@@ -49,6 +58,7 @@ struct ControlSpec {
     int x = 0, y = 0, cx = 0, cy = 0;
     unsigned style = 0;
     int resource = 0;  // icon or bitmap resource id for Icon and Picture
+    QString name;      // accessible name where the caption does not name the control
 };
 
 struct DialogTemplate {
@@ -56,10 +66,17 @@ struct DialogTemplate {
     int cx = 0, cy = 0;  // client size in dialog units
     QString fontFace;
     int pointSize = 9;
+    bool minimizeBox = true;
     std::vector<ControlSpec> controls;
 };
 
 class CDialogBase;
+
+// Colours a static control is given: text colour and the brush its background is filled with.
+struct CtlColor {
+    QColor text;
+    QBrush background;
+};
 
 // The two directions of data exchange. A commit that rejects a field shows the message, moves
 // the focus to the field, selects its text and stops the exchange (UpdateData returns false).
@@ -137,12 +154,31 @@ public:
     // Dialog-unit conversion of this dialog's template font.
     QRect DialogUnitsToPixels(int x, int y, int cx, int cy) const;
 
+    // The window's own menu. X11 window managers do not let a program extend their title-bar
+    // menu, so its entries show in a context menu of the window background; a chosen entry
+    // runs OnSysCommand(commandId). An empty text appends a separator.
+    void AppendSystemMenu(int commandId, const QString& text);
+    QMenu* GetSystemMenu() const { return m_sysMenu; }
+    virtual void OnSysCommand(int /*commandId*/) {}
+
+    // Control objects attached by the data exchange, by control id (nullptr when none).
+    CWnd* AttachedObject(int id) const;
+    void ForgetObject(const CWnd* object);
+    // Stores a control's text without asking its control object: the default text processing.
+    void StoreDlgItemText(int id, const QString& text);
+
 protected:
     virtual void DoDataExchange(CDataExchange* /*pDX*/) {}
     // Base runs the first refresh (which attaches the control objects).
     virtual bool OnInitDialog();
     virtual void OnTimer(int /*id*/) {}
     virtual void OnDestroy() {}
+    // Asked once for every static control when the window is built, after OnInitDialog; the
+    // answer becomes the control's palette. Nothing (the default) keeps the dialog colours.
+    virtual std::optional<CtlColor> OnCtlColor(int /*id*/) { return std::nullopt; }
+    // Sees every key event bound for a control of this window before the control does; true
+    // swallows it.
+    virtual bool PreTranslateMessage(QObject* /*target*/, QEvent* /*event*/) { return false; }
 
     template <class T, std::size_t N>
     void BindHandlers(const HandlerEntry<T> (&table)[N]) {
@@ -155,13 +191,16 @@ protected:
     void Bind(int id, Notification code, std::function<void()> handler);
 
     void done(int result) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     struct Pane;
     void BuildControls();
     QWidget* CreateControl(const ControlSpec& spec);
     void SchedulePaneFlush();
+    void ApplyControlColours();
     bool eventFilter(QObject* watched, QEvent* event) override;
+    class KeyPreFilter;
 
     DialogTemplate m_template;
     QFont m_font;
@@ -173,7 +212,10 @@ private:
     std::map<std::pair<int, Notification>, std::function<void()>> m_handlers;
     std::map<int, QTimer*> m_timers;  // owned by the dialog as Qt children
     std::map<int, std::unique_ptr<Pane>> m_panes;
+    std::map<int, CWnd*> m_objects;
     QTimer* m_paneTimer = nullptr;
+    QMenu* m_sysMenu = nullptr;           // a Qt child of the dialog
+    KeyPreFilter* m_keyFilter = nullptr;  // a Qt child of the dialog
 
     friend void DDX_Control(CDataExchange*, int, CWnd&);
     friend void DDX_Text(CDataExchange*, int, std::string&);

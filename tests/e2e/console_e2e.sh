@@ -38,11 +38,21 @@ pass "$reads read requests in 3 s"
 grep -q "request 68 04 00 04 08: read" "$work/sim.err" || fail "read request is not 68 04 00 04 08"
 
 shot "$work/polling.png"
-for display in "214 73 204 67" "215 144 204 66" "215 211 204 62"; do
-    # shellcheck disable=SC2086
-    region_differs "$work/start.png" "$work/polling.png" $display || fail "display at $display did not change"
-done
-pass "the three reading displays changed"
+# Each display shows the simulator's value in its colour on black: the text read back from the
+# screenshot, and pixels of the display's own colour inside it.
+check_display() { # NAME X Y W H COLOUR EXPECTED
+    local text pixels
+    text=$(read_display "$work/polling.png" "$2" "$3" "$4" "$5")
+    pixels=$(colour_pixels "$work/polling.png" "$2" "$3" "$4" "$5" "$6")
+    [ "$text" = "$7" ] || fail "$1 display reads '$text', expected '$7'"
+    [ "$pixels" -gt 500 ] || fail "$1 display has $pixels pixels of #$6"
+    [ "$(colour_pixels "$work/polling.png" "$2" "$3" "$4" "$5" 000000)" -gt 5000 ] ||
+        fail "$1 display is not on black"
+    pass "$1 display reads $text in #$6 on black"
+}
+check_display heading 214 73 204 67 72BF44 271.4
+check_display pitch 215 144 204 66 00ADEF +12.50
+check_display roll 215 211 204 62 FF0000 -3.25
 
 # SetZero goes out in place of one read request; its answer raises a box while polling goes on.
 click 34 72 39 21

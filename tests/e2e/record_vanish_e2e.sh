@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The real console under Xvfb: record while polling, then the module vanishes mid-stream. One
 # message, the Closed state, no busy loop afterwards, and the record file keeps every frame
-# received before the loss, between its header and end lines.
-# usage: record_vanish_e2e.sh TORVA MODULESIM
+# received before the loss, between its header and end lines; the companion decoder reads the
+# simulator's values back from it and plots them.
+# usage: record_vanish_e2e.sh TORVA MODULESIM TORVA_DECODE
 set -euo pipefail
 
 torva=$1
 sim=$2
+decode=$3
 work=$(mktemp -d)
 source "$(dirname "$0")/../../scripts/xdrive.sh"
 trap 'xdrive_cleanup; rm -rf "$work"' EXIT
@@ -61,6 +63,18 @@ others=$(grep -vc -e '^Date: ' -e '^End Date: ' -e '^68 0D 00 84 00 01 25 10 02 
 [ "$lines" -ge $((reads - 1)) ] && [ "$lines" -le "$reads" ] ||
     fail "$lines frame lines recorded for $reads answered requests"
 pass "the record file holds $lines frame lines for $reads answered requests, header and end line"
+
+# The decoder gives back exactly the values the simulator sent, and plots three curves.
+"$decode" -o "$work/run.csv" --plot "$work/run.png" "$record" 2>"$work/decode.err" ||
+    fail "torva-decode failed: $(cat "$work/decode.err")"
+decoded=$(grep -c ',0x84,1,1.25,-2.50,90.00,' "$work/run.csv" || true)
+[ "$decoded" -eq "$lines" ] && [ "$(wc -l <"$work/run.csv")" -eq $((lines + 1)) ] ||
+    fail "decoded $decoded readings of 1.25, -2.50, 90.00 from $lines frame lines: $(head -3 "$work/run.csv")"
+for colour in 72BF44 00ADEF FF0000; do
+    [ "$($convert "$work/run.png" -depth 8 txt:- | grep -ci "#$colour")" -gt 100 ] ||
+        fail "no #$colour curve in the plot"
+done
+pass "torva-decode read $decoded readings of pitch 1.25, roll -2.50, heading 90.00 and plotted them"
 
 xdotool windowfocus "$window" 2>/dev/null || true
 xdotool key Escape

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# The real console under Xvfb: a calibration round in M-mode against the simulator, driven by
+# clicks. Start clears the coverage labels, three manual samples count up in the Sample display,
+# Stop shows the simulator's coverage and Save puts the labels back to 0%. The labels and the
+# count are read back from screenshots.
+# usage: calibration_e2e.sh TORVA MODULESIM
+set -euo pipefail
+
+torva=$1
+sim=$2
+work=$(mktemp -d)
+source "$(dirname "$0")/../../scripts/xdrive.sh"
+trap 'xdrive_cleanup; rm -rf "$work"' EXIT
+
+fail() { echo "FAIL: $*" >&2; echo "--- simulator log" >&2; tail -20 "$work/sim.err" >&2 || true; exit 1; }
+pass() { echo "ok: $*"; }
+
+# Controls in dialog units.
+start_btn="55 290 39 14"; mmode_btn="16 307 33 14"; manual_btn="55 306 38 16"
+stop_btn="101 290 37 16"; save_btn="101 308 37 14"
+samples="29 345 60 62"; label_x="102 350 34 12"; label_y="102 373 34 12"; label_z="102 399 34 12"
+
+# shown: the Sample display and the three coverage labels, read from a fresh screenshot.
+shown() {
+    shot "$work/now.png"
+    # shellcheck disable=SC2086
+    echo "$(read_display "$work/now.png" $samples) $(read_display "$work/now.png" $label_x)" \
+        "$(read_display "$work/now.png" $label_y) $(read_display "$work/now.png" $label_z)"
+}
+# expect_shown TEXT WHAT: waits up to 3 s for the displays to read TEXT.
+expect_shown() {
+    local deadline=$((SECONDS + 3)) now
+    until now=$(shown) && [ "$now" = "$1" ]; do
+        [ $SECONDS -ge $deadline ] && fail "$2: the displays read '$now', expected '$1'"
+        sleep 0.2
+    done
+    pass "$2: $1"
+}
+# shellcheck disable=SC2086
+press() { click $1; }
+
+start_display || fail "Xvfb did not start"
+start_simulator --verbose || fail "simulator printed no device"
+start_console || fail "no window titled MIRT QTX V1.8"
+expect_shown "0 X:100% Y:100% Z:100%" "at start"
+
+press "122 23 40 23" # OpenCom; polling stays off
+sleep 0.3
+press "$start_btn"
+wait_for 3 grep -q "request 68 04 00 08 0C: calibration start" "$work/sim.err" || fail "Start frame not sent"
+expect_shown "0 X:0% Y:0% Z:0%" "Start sent 68 04 00 08 0C"
+
+press "$mmode_btn"
+wait_for 3 grep -q "request 68 04 00 43 47: calibration M-mode" "$work/sim.err" || fail "M-mode frame not sent"
+for n in 1 2 3; do
+    press "$manual_btn"
+    wait_for 3 grep -q "manual sample $n" "$work/sim.err" || fail "manual sample $n not requested"
+    expect_shown "$n X:0% Y:0% Z:0%" "manual sample $n"
+done
+[ "$(requests "request 68 04 00 45 49: manual sample")" -eq 3 ] || fail "not exactly three Manual frames"
+
+press "$stop_btn"
+wait_for 3 grep -q "calibration stop X 36 Y 30 Z 21" "$work/sim.err" || fail "Stop frame not sent"
+expect_shown "3 X:36% Y:30% Z:21%" "Stop shows the simulator's coverage"
+
+press "$save_btn"
+wait_for 3 grep -q "request 68 04 00 0A 0E: calibration save" "$work/sim.err" || fail "Save frame not sent"
+expect_shown "0 X:0% Y:0% Z:0%" "Save resets the labels and the count"
+box_open TORVA && fail "an unexpected message box is open"
+
+xdotool windowfocus "$window" 2>/dev/null || true
+xdotool key Escape
+wait_for 5 bash -c "! kill -0 $torva_pid 2>/dev/null" || fail "the console did not end on Escape"
+status=0
+wait "$torva_pid" || status=$?
+[ "$status" -eq 0 ] || { cat "$work/torva.log" >&2; fail "the console exited with status $status"; }
+echo "e2e: all checks passed"
