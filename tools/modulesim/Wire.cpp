@@ -15,8 +15,11 @@ std::uint8_t Checksum(const Bytes& frame) {
 }
 
 Bytes BuildFrame(std::uint8_t address, std::uint8_t command, const Bytes& payload) {
-    Bytes frame{kStartByte, static_cast<std::uint8_t>(kMinLength + payload.size()), address,
-                command};
+    Bytes frame;
+    frame.reserve(payload.size() + 5);
+    for (std::uint8_t b :
+         {kStartByte, static_cast<std::uint8_t>(kMinLength + payload.size()), address, command})
+        frame.push_back(b);
     frame.insert(frame.end(), payload.begin(), payload.end());
     frame.push_back(0);
     frame.back() = Checksum(frame);
