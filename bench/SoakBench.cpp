@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "CompassDlg.h"
 #include "Response.h"
 #include "SimulatorProcess.h"
@@ -42,6 +43,9 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using bench::Click;
+using bench::ResidentMb;
+using bench::RunEventsUntil;
 using Seconds = std::chrono::duration<double>;
 
 constexpr int kSpeed115200 = 5;
@@ -59,35 +63,6 @@ public:
     std::optional<QString> ChooseFolder(QWidget*, const QString&) override { return std::nullopt; }
     int boxes = 0;
 };
-
-double ResidentMb() {
-    std::ifstream statm("/proc/self/statm");
-    long long size = 0, resident = 0;
-    statm >> size >> resident;
-    return static_cast<double>(resident) * static_cast<double>(::sysconf(_SC_PAGESIZE)) /
-           (1024.0 * 1024.0);
-}
-
-// Serves events until `done` holds or the deadline passes, checking every `everyMs`.
-bool ServeUntil(const std::function<bool()>& done, Clock::time_point deadline, int everyMs) {
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer check;
-    check.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done() || Clock::now() >= deadline)
-            loop.quit();
-    });
-    check.start(everyMs);
-    loop.exec();
-    return done();
-}
-
-void Click(CCompassDlg& dlg, int id) {
-    if (auto* button = qobject_cast<QAbstractButton*>(dlg.GetDlgItem(id)))
-        button->click();
-}
 
 int Soak(long long frames, int rate) {
     PrintingSink sink;
@@ -108,8 +83,8 @@ int Soak(long long frames, int rate) {
     if (dlg.m_bPortOpen == 0)
         throw std::runtime_error("the port did not open: " + *device);
     Click(dlg, IDC_BTN_AUTOOUT);  // goes out with the next poll tick
-    if (!ServeUntil([&] { return !dlg.m_strSend.empty(); }, Clock::now() + std::chrono::seconds(3),
-                    1))
+    if (!RunEventsUntil([&] { return !dlg.m_strSend.empty(); },
+                        Clock::now() + std::chrono::seconds(3), 1))
         throw std::runtime_error("the automatic-output request was not sent");
 
     // How far the count trails the schedule (frame k due k / rate after the request), sampled
@@ -131,18 +106,19 @@ int Soak(long long frames, int rate) {
     lagTimer.start(
         static_cast<int>(std::clamp(1000.0 * 0.25 * kSimulatorBacklogFrames / rate, 1.0, 1000.0)));
 
-    if (!ServeUntil([] { return FrameCount() > 0; }, Clock::now() + std::chrono::seconds(3), 1))
+    if (!RunEventsUntil([] { return FrameCount() > 0; }, Clock::now() + std::chrono::seconds(3), 1))
         throw std::runtime_error("no frame arrived");
     const Clock::time_point first = Clock::now();
-    ServeUntil([] { return false; },
-               first + std::chrono::duration_cast<Clock::duration>(Seconds(kWarmUpSeconds)), 50);
+    RunEventsUntil([] { return false; },
+                   first + std::chrono::duration_cast<Clock::duration>(Seconds(kWarmUpSeconds)),
+                   50);
     const double rssWarm = ResidentMb();
     const long long countedWarm = FrameCount();
 
     const double due = static_cast<double>(frames - 1) / rate;
     const bool all =
-        ServeUntil([frames] { return FrameCount() >= frames; },
-                   first + std::chrono::duration_cast<Clock::duration>(Seconds(due + 5.0)), 2);
+        RunEventsUntil([frames] { return FrameCount() >= frames; },
+                       first + std::chrono::duration_cast<Clock::duration>(Seconds(due + 5.0)), 2);
     const double streamSeconds = Seconds(Clock::now() - first).count();
     sample();
     lagTimer.stop();

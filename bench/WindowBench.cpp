@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "CompassDlg.h"
 #include "Response.h"
 #include "SimulatorProcess.h"
@@ -35,6 +36,9 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using bench::Click;
+using bench::ResidentMb;
+using bench::RunEventsUntil;
 using Seconds = std::chrono::duration<double>;
 
 constexpr int kSpeed115200 = 5;         // entry of the speed list
@@ -68,15 +72,6 @@ struct Usage {
     double rssMb = 0.0;
 };
 
-double ResidentMb() {
-    std::ifstream statm("/proc/self/statm");
-    long long sizePages = 0;
-    long long residentPages = 0;
-    statm >> sizePages >> residentPages;
-    return static_cast<double>(residentPages) * static_cast<double>(::sysconf(_SC_PAGESIZE)) /
-           (1024.0 * 1024.0);
-}
-
 Usage SampleUsage() {
     Usage usage;
     rusage ru{};
@@ -89,39 +84,6 @@ Usage SampleUsage() {
     usage.rssMb = ResidentMb();
     usage.wall = Clock::now();
     return usage;
-}
-
-// Serves events as the program's own loop would (sleeping between them) until `until`.
-void RunEventsUntil(Clock::time_point until) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
-    if (left <= 0)
-        return;
-    QEventLoop loop;
-    QTimer::singleShot(static_cast<int>(left), Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-// Serves events until `done` holds, checking every `everyMs`; false at the deadline.
-bool RunEventsUntil(const std::function<bool()>& done, Clock::time_point deadline, int everyMs) {
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer check;
-    check.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done() || Clock::now() >= deadline)
-            loop.quit();
-    });
-    check.start(everyMs);
-    loop.exec();
-    return done();
-}
-
-void Click(CCompassDlg& dlg, int id) {
-    auto* button = qobject_cast<QAbstractButton*>(dlg.GetDlgItem(id));
-    if (!button)
-        throw std::runtime_error("no button " + std::to_string(id));
-    button->click();
 }
 
 // Samples how far the count trails the simulator's schedule (frame k due k / rate after the

@@ -7,6 +7,15 @@ compare=/usr/bin/compare
 import=/usr/bin/import
 xdrive_pids=()
 
+# Test verdicts: a failure shows the end of the simulator's log and ends the script.
+fail() {
+    echo "FAIL: $*" >&2
+    echo "--- simulator log" >&2
+    tail -20 "$work/sim.err" >&2 || true
+    exit 1
+}
+pass() { echo "ok: $*"; }
+
 xdrive_cleanup() {
     local p
     for p in "${xdrive_pids[@]}"; do kill "$p" 2>/dev/null || true; done
@@ -114,4 +123,14 @@ read_display() {
         "$work/r.png"
     tesseract "$work/r.png" - --psm 7 -c tessedit_char_whitelist=0123456789.+-XYZ:% 2>/dev/null |
         tr -d ' \n'
+}
+
+# end_console: Escape closes the window; the console must end by itself with status 0.
+end_console() {
+    xdotool windowfocus "$window" 2>/dev/null || true
+    xdotool key Escape
+    wait_for 5 bash -c "! kill -0 $torva_pid 2>/dev/null" || fail "the console did not end on Escape"
+    local status=0
+    wait "$torva_pid" || status=$?
+    [ "$status" -eq 0 ] || { cat "$work/torva.log" >&2; fail "the console exited with status $status"; }
 }

@@ -12,8 +12,6 @@ work=$(mktemp -d)
 source "$(dirname "$0")/../../scripts/xdrive.sh"
 trap 'xdrive_cleanup; rm -rf "$work"' EXIT
 
-fail() { echo "FAIL: $*" >&2; echo "--- simulator log" >&2; tail -20 "$work/sim.err" >&2 || true; exit 1; }
-pass() { echo "ok: $*"; }
 
 # Controls in dialog units.
 start_btn="55 290 39 14"; mmode_btn="16 307 33 14"; manual_btn="55 306 38 16"
@@ -68,10 +66,5 @@ wait_for 3 grep -q "request 68 04 00 0A 0E: calibration save" "$work/sim.err" ||
 expect_shown "0 X:0% Y:0% Z:0%" "Save resets the labels and the count"
 box_open TORVA && fail "an unexpected message box is open"
 
-xdotool windowfocus "$window" 2>/dev/null || true
-xdotool key Escape
-wait_for 5 bash -c "! kill -0 $torva_pid 2>/dev/null" || fail "the console did not end on Escape"
-status=0
-wait "$torva_pid" || status=$?
-[ "$status" -eq 0 ] || { cat "$work/torva.log" >&2; fail "the console exited with status $status"; }
+end_console
 echo "e2e: all checks passed"

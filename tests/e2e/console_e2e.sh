@@ -10,8 +10,6 @@ work=$(mktemp -d)
 source "$(dirname "$0")/../../scripts/xdrive.sh"
 trap 'xdrive_cleanup; rm -rf "$work"' EXIT
 
-fail() { echo "FAIL: $*" >&2; echo "--- simulator log" >&2; tail -20 "$work/sim.err" >&2 || true; exit 1; }
-pass() { echo "ok: $*"; }
 
 start_display || fail "Xvfb did not start"
 start_simulator --verbose --fixed 12.5,-3.25,271.4 || fail "simulator printed no device"
@@ -81,11 +79,7 @@ shot "$work/final.png"
 [ -n "${TORVA_E2E_SHOT:-}" ] && cp "$work/final.png" "$TORVA_E2E_SHOT"
 
 # Escape closes the window, the program ends and the port is released.
-xdotool windowfocus "$window" 2>/dev/null || true
-xdotool key Escape
-wait_for 5 bash -c "! kill -0 $torva_pid 2>/dev/null" || fail "the console did not end on Escape"
-status=0; wait "$torva_pid" || status=$?
-[ "$status" -eq 0 ] || { cat "$work/torva.log" >&2; fail "the console exited with status $status"; }
+end_console
 lock="LCK..${device#/dev/}"
 lock=${lock//\//_}
 [ ! -e "/var/lock/$lock" ] && [ ! -e "/tmp/$lock" ] || fail "lock file $lock left behind"

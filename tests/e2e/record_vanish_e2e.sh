@@ -13,8 +13,6 @@ work=$(mktemp -d)
 source "$(dirname "$0")/../../scripts/xdrive.sh"
 trap 'xdrive_cleanup; rm -rf "$work"' EXIT
 
-fail() { echo "FAIL: $*" >&2; echo "--- simulator log" >&2; tail -20 "$work/sim.err" >&2 || true; exit 1; }
-pass() { echo "ok: $*"; }
 # cpu_ticks PID: user plus system time of a process, in clock ticks.
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 # port_indicator_red IMAGE: red pixels in the port indicator.
@@ -76,10 +74,5 @@ for colour in 72BF44 00ADEF FF0000; do
 done
 pass "torva-decode read $decoded readings of pitch 1.25, roll -2.50, heading 90.00 and plotted them"
 
-xdotool windowfocus "$window" 2>/dev/null || true
-xdotool key Escape
-wait_for 5 bash -c "! kill -0 $torva_pid 2>/dev/null" || fail "the console did not end on Escape"
-status=0
-wait "$torva_pid" || status=$?
-[ "$status" -eq 0 ] || { cat "$work/torva.log" >&2; fail "the console exited with status $status"; }
+end_console
 echo "e2e: all checks passed"
