@@ -5,11 +5,14 @@
 #include <QAbstractButton>
 #include <QEventLoop>
 #include <QTimer>
+#include <cstdio>
 #include <fstream>
 #include <stdexcept>
 #include <string>
 
 #include "CompassDlg.h"
+#include "Response.h"
+#include "resource.h"
 
 namespace bench {
 
@@ -51,6 +54,32 @@ double ResidentMb() {
     statm >> sizePages >> residentPages;
     return static_cast<double>(residentPages) * static_cast<double>(::sysconf(_SC_PAGESIZE)) /
            (1024.0 * 1024.0);
+}
+
+void PrintingSink::ShowMessageBox(QWidget*, const MessageBoxRequest& request) {
+    ++boxes;
+    std::fprintf(stderr, "%s: message box: %s\n", m_program, qPrintable(request.text));
+}
+
+StreamingWindow::StreamingWindow(int rate, long long frames)
+    : sim(TORVA_MODULESIM_PATH,
+          {"--rate", std::to_string(rate), "--frames", std::to_string(frames), "--stats"}) {
+    constexpr int kSpeed115200 = 5;  // entry of the speed list
+    const std::optional<std::string> device = sim.ReadLine(std::chrono::seconds(5));
+    if (!device || device->empty())
+        throw std::runtime_error("the simulator named no device");
+    qputenv("TORVA_COM1", QByteArray::fromStdString(*device));
+    dlg.Create();
+    dlg.m_cboBaud.SetCurSel(kSpeed115200);
+    dlg.KillTimer(IDT_RATE);
+    ResetFrameCount();
+    Click(dlg, IDC_BTN_OPENCOM);
+    if (dlg.m_bPortOpen == 0)
+        throw std::runtime_error("the port did not open: " + *device);
+    Click(dlg, IDC_BTN_AUTOOUT);  // sent by the next poll tick, which logs it
+    if (!RunEventsUntil([this] { return !dlg.m_strSend.empty(); },
+                        Clock::now() + std::chrono::seconds(3), 1))
+        throw std::runtime_error("the automatic-output request was not sent");
 }
 
 }  // namespace bench

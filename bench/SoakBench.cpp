@@ -44,67 +44,22 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using bench::Click;
+using bench::kSimulatorBacklogFrames;
+using bench::LagMonitor;
+using bench::PrintingSink;
 using bench::ResidentMb;
 using bench::RunEventsUntil;
+using bench::StreamingWindow;
 using Seconds = std::chrono::duration<double>;
 
-constexpr int kSpeed115200 = 5;
 constexpr double kWarmUpSeconds = 1.0;
-// The simulator drops frames, as a line nobody reads would, once 64 kB wait unwritten.
-constexpr double kSimulatorBacklogFrames = 65536.0 / 14.0;
-
-class PrintingSink : public UiSink {
-public:
-    void ShowMessageBox(QWidget*, const MessageBoxRequest& request) override {
-        ++boxes;
-        std::fprintf(stderr, "bench_soak: message box: %s\n", qPrintable(request.text));
-    }
-    void Beep() override {}
-    std::optional<QString> ChooseFolder(QWidget*, const QString&) override { return std::nullopt; }
-    int boxes = 0;
-};
 
 int Soak(long long frames, int rate) {
-    PrintingSink sink;
+    PrintingSink sink("bench_soak");
     SetUiSink(&sink);
-    SimulatorProcess sim(TORVA_MODULESIM_PATH, {"--rate", std::to_string(rate), "--frames",
-                                                std::to_string(frames), "--stats"});
-    const std::optional<std::string> device = sim.ReadLine(std::chrono::seconds(5));
-    if (!device || device->empty())
-        throw std::runtime_error("the simulator named no device");
-    qputenv("TORVA_COM1", QByteArray::fromStdString(*device));
-
-    CCompassDlg dlg;
-    dlg.Create();
-    dlg.m_cboBaud.SetCurSel(kSpeed115200);
-    dlg.KillTimer(IDT_RATE);  // the frame count accumulates over the whole run
-    ResetFrameCount();
-    Click(dlg, IDC_BTN_OPENCOM);
-    if (dlg.m_bPortOpen == 0)
-        throw std::runtime_error("the port did not open: " + *device);
-    Click(dlg, IDC_BTN_AUTOOUT);  // goes out with the next poll tick
-    if (!RunEventsUntil([&] { return !dlg.m_strSend.empty(); },
-                        Clock::now() + std::chrono::seconds(3), 1))
-        throw std::runtime_error("the automatic-output request was not sent");
-
-    // How far the count trails the schedule (frame k due k / rate after the request), sampled
-    // often enough that growth between samples stays a quarter of the drop threshold.
-    const Clock::time_point requested = Clock::now();
-    double lastLag = 1.0, lagBound = 0.0;
-    Clock::time_point lastSample = requested;
-    QTimer lagTimer;
-    lagTimer.setTimerType(Qt::PreciseTimer);
-    const auto sample = [&] {
-        const Clock::time_point now = Clock::now();
-        lagBound = std::max(lagBound, lastLag + rate * Seconds(now - lastSample).count());
-        const double due = std::min<double>(
-            static_cast<double>(frames), std::floor(Seconds(now - requested).count() * rate) + 1);
-        lastLag = std::max(0.0, due - FrameCount());
-        lastSample = now;
-    };
-    QObject::connect(&lagTimer, &QTimer::timeout, &lagTimer, sample);
-    lagTimer.start(
-        static_cast<int>(std::clamp(1000.0 * 0.25 * kSimulatorBacklogFrames / rate, 1.0, 1000.0)));
+    StreamingWindow run(rate, frames);
+    CCompassDlg& dlg = run.dlg;
+    LagMonitor lag(rate, frames, Clock::now());
 
     if (!RunEventsUntil([] { return FrameCount() > 0; }, Clock::now() + std::chrono::seconds(3), 1))
         throw std::runtime_error("no frame arrived");
@@ -120,11 +75,11 @@ int Soak(long long frames, int rate) {
         RunEventsUntil([frames] { return FrameCount() >= frames; },
                        first + std::chrono::duration_cast<Clock::duration>(Seconds(due + 5.0)), 2);
     const double streamSeconds = Seconds(Clock::now() - first).count();
-    sample();
-    lagTimer.stop();
+    lag.Sample();
+    const double lagBound = lag.Bound();
     const double rssEnd = ResidentMb();
 
-    const std::optional<long long> sent = FramesSentFrom(sim.Stop());
+    const std::optional<long long> sent = FramesSentFrom(run.sim.Stop());
     Click(dlg, IDC_BTN_OPENCOM);  // closed before the vanished device is noticed
     const long long counted = FrameCount();
     const bool neverBehind = lagBound < kSimulatorBacklogFrames;

@@ -37,33 +37,20 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using bench::Click;
+using bench::kSimulatorBacklogFrames;
+using bench::LagMonitor;
+using bench::PrintingSink;
 using bench::ResidentMb;
 using bench::RunEventsUntil;
+using bench::StreamingWindow;
 using Seconds = std::chrono::duration<double>;
 
-constexpr int kSpeed115200 = 5;         // entry of the speed list
 constexpr double kWarmUpSeconds = 1.0;  // left out of the CPU and memory figures
 constexpr double kDrainSeconds = 2.0;   // longest wait for the last frame after it was due
 constexpr double kLateToleranceSeconds = 0.1;
-// The simulator drops frames, as a line nobody reads would, once 64 kB wait unwritten.
-constexpr double kSimulatorBacklogFrames = 65536.0 / 14.0;
 // Rising rates for --max; each is held for the trial's duration.
 const std::vector<int> kMaxLadder = {5000,  10000,  20000,  30000, 40000,
                                      80000, 160000, 320000, 640000};
-
-// Nobody answers boxes here: print them, and let the trial count them as a failure.
-class PrintingSink : public UiSink {
-public:
-    void ShowMessageBox(QWidget* /*owner*/, const MessageBoxRequest& request) override {
-        ++boxes;
-        std::fprintf(stderr, "bench_window: message box: %s\n", qPrintable(request.text));
-    }
-    void Beep() override {}
-    std::optional<QString> ChooseFolder(QWidget* /*owner*/, const QString& /*title*/) override {
-        return std::nullopt;
-    }
-    int boxes = 0;
-};
 
 struct Usage {
     Clock::time_point wall;
@@ -85,41 +72,6 @@ Usage SampleUsage() {
     usage.wall = Clock::now();
     return usage;
 }
-
-// Samples how far the count trails the simulator's schedule (frame k due k / rate after the
-// request). Between two samples the lag grows by at most rate x gap, so the largest sampled
-// lag plus that growth bounds the lag at every moment. Due times are counted from when the
-// request was sent, which is no later than the simulator's start: the bound errs high.
-class LagMonitor {
-public:
-    LagMonitor(int rate, long long frames, Clock::time_point requestSent)
-        : m_rate(rate), m_frames(frames), m_start(requestSent), m_last(requestSent) {
-        // Often enough that the growth between samples is a quarter of the drop threshold.
-        const double gapMs = 1000.0 * 0.25 * kSimulatorBacklogFrames / rate;
-        m_timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { Sample(); });
-        m_timer.start(static_cast<int>(std::clamp(gapMs, 1.0, 1000.0)));
-    }
-    void Sample() {
-        const Clock::time_point now = Clock::now();
-        const double gap = Seconds(now - m_last).count();
-        m_bound = std::max(m_bound, m_lastLag + m_rate * gap);
-        const double due =
-            std::min<double>(m_frames, std::floor(Seconds(now - m_start).count() * m_rate) + 1.0);
-        m_lastLag = std::max(0.0, due - static_cast<double>(FrameCount()));
-        m_last = now;
-    }
-    double Bound() const { return m_bound; }
-
-private:
-    QTimer m_timer;
-    double m_rate;
-    long long m_frames;
-    Clock::time_point m_start;
-    Clock::time_point m_last;
-    double m_lastLag = 1.0;  // the first frame is due at once
-    double m_bound = 0.0;
-};
 
 struct Trial {
     int rate = 0;
@@ -159,27 +111,8 @@ Trial RunTrial(int rate, double seconds, PrintingSink& sink) {
     trial.requested = std::llround(rate * seconds);
     const int boxesBefore = sink.boxes;
 
-    SimulatorProcess sim(TORVA_MODULESIM_PATH, {"--rate", std::to_string(rate), "--frames",
-                                                std::to_string(trial.requested), "--stats"});
-    const std::optional<std::string> device = sim.ReadLine(std::chrono::seconds(5));
-    if (!device || device->empty())
-        throw std::runtime_error("the simulator named no device");
-    qputenv("TORVA_COM1", QByteArray::fromStdString(*device));
-
-    CCompassDlg dlg;
-    dlg.Create();
-    dlg.m_cboBaud.SetCurSel(kSpeed115200);
-    dlg.KillTimer(IDT_RATE);  // the frame count accumulates over the whole trial
-    ResetFrameCount();
-    Click(dlg, IDC_BTN_OPENCOM);
-    if (dlg.m_bPortOpen == 0)
-        throw std::runtime_error("the port did not open: " + *device);
-    Click(dlg, IDC_BTN_AUTOOUT);  // sent by the next poll tick, which logs it
-
-    const bool requested = RunEventsUntil([&dlg] { return !dlg.m_strSend.empty(); },
-                                          Clock::now() + std::chrono::seconds(3), 1);
-    if (!requested)
-        throw std::runtime_error("the automatic-output request was not sent");
+    StreamingWindow run(rate, trial.requested);
+    CCompassDlg& dlg = run.dlg;
     LagMonitor lag(rate, trial.requested, Clock::now());
     const bool started =
         RunEventsUntil([] { return FrameCount() > 0; }, Clock::now() + std::chrono::seconds(3), 1);
@@ -203,7 +136,7 @@ Trial RunTrial(int rate, double seconds, PrintingSink& sink) {
     lag.Sample();
     trial.lagBoundFrames = lag.Bound();
 
-    trial.sent = FramesSentFrom(sim.Stop());
+    trial.sent = FramesSentFrom(run.sim.Stop());
     // The device is gone now; closing the port before serving events keeps that unreported.
     Click(dlg, IDC_BTN_OPENCOM);
     trial.counted = FrameCount();
@@ -294,7 +227,7 @@ int main(int argc, char** argv) {
     }
 
     QApplication app(argc, argv);
-    PrintingSink sink;
+    PrintingSink sink("bench_window");
     SetUiSink(&sink);
     int status = 0;
     try {
