@@ -143,7 +143,7 @@ TEST_F(Answers, CalibrationAnswersFillTheSampleAndCoverageDisplays) {
         {0x88, {0xFE}, nullptr, 1, "254", kFull},
         {0x88, {0x00}, nullptr, 1, "0", kFull},
         {0x88, {0xFF}, "Calibration Error!", 0, "0", kFull},
-        {0x89, {0x00, 0x64, 0x32, 0x0A}, nullptr, 0, "0", "X:100% Y:50% Z:10%"},
+        {0x89, {0x00, 0x64, 0x5F, 0x03}, nullptr, 0, "0", "X:100% Y:95% Z:3%"},
         // Any status but FF is a result, and values are shown as they come, above 100 too.
         {0x89, {0x01, 0xC8, 0xFF, 0x00}, nullptr, 0, "0", kMixed},
         {0x89, {0xFF, 0x01, 0x02, 0x03}, "Calibration Stop Error!", 0, "0", kMixed},
