@@ -35,14 +35,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using bench::Click;
-using bench::kSimulatorBacklogFrames;
-using bench::LagMonitor;
-using bench::PrintingSink;
-using bench::ResidentMb;
-using bench::RunEventsUntil;
-using bench::StreamingWindow;
+using namespace bench;  // the benchmarks' shared helpers, Clock included
 using Seconds = std::chrono::duration<double>;
 
 constexpr double kWarmUpSeconds = 1.0;  // left out of the CPU and memory figures
