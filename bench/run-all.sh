@@ -55,9 +55,9 @@ max_rate=$(awk '/max sustained rate:/ {print $(NF-1)}' "$bench_dir/max.txt")
 "$bench_dir/bench_soak" --frames 1000000 --rate "${SOAK_RATE:-${max_rate:-80000}}" 2> >(quiet_qt)
 
 # Start-up of the real program to its window mapped and painted, on a virtual X server.
-if command -v xvfb-run >/dev/null && [ -x "$1/app/TORVA" ]; then
+if command -v xvfb-run >/dev/null && [ -x "$1/app/torva" ]; then
     QT_QPA_PLATFORM=xcb xvfb-run -a -s '-screen 0 1280x1024x24' "$bench_dir/bench_soak" \
-        --startup "$1/app/TORVA" --runs 7 2> >(quiet_qt)
+        --startup "$1/app/torva" --runs 7 2> >(quiet_qt)
 else
-    echo "startup: skipped (needs xvfb-run and $1/app/TORVA)"
+    echo "startup: skipped (needs xvfb-run and $1/app/torva)"
 fi

@@ -1,7 +1,7 @@
 # Installation layout and the Debian package (cpack -G DEB).
 include(GNUInstallDirs)
 
-set(torva_programs TORVA modulesim)
+set(torva_programs torva torva-sim)
 foreach(tool torva-decode torva-read)
   if(TARGET ${tool})
     list(APPEND torva_programs ${tool})

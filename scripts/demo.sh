@@ -7,8 +7,8 @@ set -euo pipefail
 
 build=$(cd "$1" && pwd)
 seconds=${2:-4}
-torva=$build/app/TORVA
-sim=$build/tools/modulesim/modulesim
+torva=$build/app/torva
+sim=$build/tools/modulesim/torva-sim
 work=$build/demo
 rm -rf "$work"
 mkdir -p "$work"

@@ -54,9 +54,9 @@ run)
     fi
     if [ -z "${TORVA_COM1:-}" ] && [ ! -e /dev/ttyUSB0 ]; then
         echo "No module on Com1: starting the module simulator for it."
-        exec build/tools/modulesim/modulesim --run build/app/TORVA
+        exec build/tools/modulesim/torva-sim --run build/app/torva
     fi
-    exec build/app/TORVA
+    exec build/app/torva
     ;;
 test)
     install_missing

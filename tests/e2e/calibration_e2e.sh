@@ -3,7 +3,7 @@
 # clicks. Start clears the coverage labels, three manual samples count up in the Sample display,
 # Stop shows the simulator's coverage and Save puts the labels back to 0%. The labels and the
 # count are read back from screenshots.
-# usage: calibration_e2e.sh TORVA MODULESIM
+# usage: calibration_e2e.sh TORVA_BINARY SIMULATOR
 set -euo pipefail
 
 torva=$1

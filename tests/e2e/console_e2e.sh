@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The real console under Xvfb against the module simulator: open the port, poll, send a
 # configuration command, switch to automatic output, close with Escape.
-# usage: console_e2e.sh TORVA MODULESIM
+# usage: console_e2e.sh TORVA_BINARY SIMULATOR
 set -euo pipefail
 
 torva=$1

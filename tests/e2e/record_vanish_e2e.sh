@@ -3,7 +3,7 @@
 # message, the Closed state, no busy loop afterwards, and the record file keeps every frame
 # received before the loss, between its header and end lines; the companion decoder reads the
 # simulator's values back from it and plots them.
-# usage: record_vanish_e2e.sh TORVA MODULESIM TORVA_DECODE
+# usage: record_vanish_e2e.sh TORVA_BINARY SIMULATOR TORVA_DECODE
 set -euo pipefail
 
 torva=$1

@@ -335,8 +335,8 @@ TEST(ModuleSim, ReplayOfAMissingOrEmptyRecordEndsWithStatus2) {
         std::string file;
         std::string message;
     } cases[] = {
-        {missing, "modulesim: cannot read " + missing + ": No such file or directory\n"},
-        {empty.path, "modulesim: " + empty.path + " holds no reading frame\n"},
+        {missing, "torva-sim: cannot read " + missing + ": No such file or directory\n"},
+        {empty.path, "torva-sim: " + empty.path + " holds no reading frame\n"},
     };
     for (const auto& c : cases) {
         Sim sim("--replay '" + c.file + "' 2>'" + log.path + "'");
@@ -378,10 +378,10 @@ TEST(ModuleSim, AModeReportsTheRunningCountEveryTwoSeconds) {
     EXPECT_TRUE(sim.QuietFor(2500ms)) << "reports went on after the stop";
     const std::string report = log.Read();
     for (const char* line :
-         {"modulesim: request 68 04 00 08 0C: calibration start\n",
-          "modulesim: request 68 04 00 44 48: calibration A-mode\n", "modulesim: A-mode count ",
-          "modulesim: request 68 04 00 0A 0E: calibration save, error FF\n",
-          "modulesim: request 68 04 00 09 0D: calibration stop X "})
+         {"torva-sim: request 68 04 00 08 0C: calibration start\n",
+          "torva-sim: request 68 04 00 44 48: calibration A-mode\n", "torva-sim: A-mode count ",
+          "torva-sim: request 68 04 00 0A 0E: calibration save, error FF\n",
+          "torva-sim: request 68 04 00 09 0D: calibration stop X "})
         EXPECT_NE(report.find(line), std::string::npos) << line << " in:\n" << report;
 }
 

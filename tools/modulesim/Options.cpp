@@ -48,7 +48,7 @@ std::optional<Reading> ParseReading(const std::string& text) {
 }  // namespace
 
 std::string UsageText() {
-    return R"(usage: modulesim [OPTIONS] [--replay FILE [--loop]] [--run COMMAND [ARGS...]]
+    return R"(usage: torva-sim [OPTIONS] [--replay FILE [--loop]] [--run COMMAND [ARGS...]]
 
 Plays the compass module on a pseudo-terminal. Prints the device path (/dev/pts/N) on
 its own line, or with --run starts COMMAND with TORVA_COM1 set to the device and ends

@@ -180,13 +180,13 @@ private:
 bool Simulator::OpenDevice() {
     m_master.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (m_master.Get() < 0 || ::grantpt(m_master.Get()) != 0 || ::unlockpt(m_master.Get()) != 0) {
-        std::fprintf(stderr, "modulesim: cannot create a pseudo-terminal: %s\n",
+        std::fprintf(stderr, "torva-sim: cannot create a pseudo-terminal: %s\n",
                      std::strerror(errno));
         return false;
     }
     char name[128];
     if (::ptsname_r(m_master.Get(), name, sizeof name) != 0) {
-        std::fprintf(stderr, "modulesim: ptsname: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "torva-sim: ptsname: %s\n", std::strerror(errno));
         return false;
     }
     m_slavePath = name;
@@ -202,7 +202,7 @@ bool Simulator::OpenDevice() {
     }
     m_slave.Reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (m_slave.Get() < 0) {
-        std::fprintf(stderr, "modulesim: cannot open %s: %s\n", name, std::strerror(errno));
+        std::fprintf(stderr, "torva-sim: cannot open %s: %s\n", name, std::strerror(errno));
         return false;
     }
     return true;
@@ -217,7 +217,7 @@ bool Simulator::StartCommand() {
     argv.push_back(nullptr);
     const int error = ::posix_spawnp(&m_child, argv[0], nullptr, nullptr, argv.data(), environ);
     if (error != 0) {
-        std::fprintf(stderr, "modulesim: cannot run %s: %s\n", argv[0], std::strerror(error));
+        std::fprintf(stderr, "torva-sim: cannot run %s: %s\n", argv[0], std::strerror(error));
         m_child = -1;
         return false;
     }
@@ -226,7 +226,7 @@ bool Simulator::StartCommand() {
 
 void Simulator::Vanish() {
     if (m_options.verbose)
-        std::fprintf(stderr, "modulesim: device closed\n");
+        std::fprintf(stderr, "torva-sim: device closed\n");
     m_master.Reset();
     m_slave.Reset();
     if (m_child < 0)
@@ -299,7 +299,7 @@ void Simulator::ReplayDue(Clock::time_point now) {
     m_line.Send(frames, now);
     m_replayCount += due;
     if (m_options.verbose && !m_options.loop && m_replayCount >= size)
-        std::fprintf(stderr, "modulesim: replay ended after %lld frames\n", m_replayCount);
+        std::fprintf(stderr, "torva-sim: replay ended after %lld frames\n", m_replayCount);
 }
 
 std::optional<Clock::time_point> Simulator::NextModuleTick() const {
@@ -312,7 +312,7 @@ std::optional<Clock::time_point> Simulator::NextModuleTick() const {
 void Simulator::TickModule(Clock::time_point now) {
     const Outcome outcome = m_module.Tick(SecondsAt(now));
     if (m_options.verbose && !outcome.note.empty())
-        std::fprintf(stderr, "modulesim: %s\n", outcome.note.c_str());
+        std::fprintf(stderr, "torva-sim: %s\n", outcome.note.c_str());
     if (!m_options.silent)
         m_line.Send(outcome.answers, now);
 }
@@ -323,7 +323,7 @@ void Simulator::LogSpeed() {
         return;
     const long speed = SpeedValue(::cfgetospeed(&tio));
     if (speed != m_speed) {
-        std::fprintf(stderr, "modulesim: line speed %ld\n", speed);
+        std::fprintf(stderr, "torva-sim: line speed %ld\n", speed);
         m_speed = speed;
     }
 }
@@ -344,7 +344,7 @@ void Simulator::ReadRequests(Clock::time_point now) {
             const bool wasAuto = m_module.AutoOutput();
             Outcome outcome = m_module.Handle(*request, SecondsAt(now));
             if (m_options.verbose) {
-                std::fprintf(stderr, "modulesim: request %s: %s\n", HexText(*request).c_str(),
+                std::fprintf(stderr, "torva-sim: request %s: %s\n", HexText(*request).c_str(),
                              outcome.note.c_str());
             }
             if (!wasAuto && m_module.AutoOutput()) {
@@ -422,7 +422,7 @@ int Simulator::Run() {
             ReplayDue(now);
             TickModule(now);
             if (!m_line.Flush(m_master.Get(), now)) {
-                std::fprintf(stderr, "modulesim: write failed: %s\n", std::strerror(errno));
+                std::fprintf(stderr, "torva-sim: write failed: %s\n", std::strerror(errno));
                 Vanish();
                 continue;
             }
@@ -460,7 +460,7 @@ int Simulator::Run() {
         if (::poll(fds, count, timeoutMs) < 0) {
             if (errno == EINTR)
                 continue;
-            std::fprintf(stderr, "modulesim: poll: %s\n", std::strerror(errno));
+            std::fprintf(stderr, "torva-sim: poll: %s\n", std::strerror(errno));
             return 1;
         }
         if (fds[0].revents & POLLIN)

@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
     std::string error;
     const auto options = modulesim::ParseOptions(args, error);
     if (!options) {
-        std::fprintf(stderr, "modulesim: %s\n%s", error.c_str(), modulesim::UsageText().c_str());
+        std::fprintf(stderr, "torva-sim: %s\n%s", error.c_str(), modulesim::UsageText().c_str());
         return 2;
     }
     if (options->help) {
@@ -22,17 +22,17 @@ int main(int argc, char** argv) {
     modulesim::ReplayScript replay;
     if (!options->replay.empty()) {
         if (!modulesim::LoadRecord(options->replay, replay, error)) {
-            std::fprintf(stderr, "modulesim: %s\n", error.c_str());
+            std::fprintf(stderr, "torva-sim: %s\n", error.c_str());
             return 2;
         }
         // Say what is left out, enough to find it, without flooding the terminal.
         constexpr std::size_t kListed = 20;
         for (std::size_t i = 0; i < replay.skipped.size() && i < kListed; ++i)
-            std::fprintf(stderr, "modulesim: replay %s\n", replay.skipped[i].c_str());
+            std::fprintf(stderr, "torva-sim: replay %s\n", replay.skipped[i].c_str());
         if (replay.skipped.size() > kListed)
-            std::fprintf(stderr, "modulesim: replay: %zu more left out\n",
+            std::fprintf(stderr, "torva-sim: replay: %zu more left out\n",
                          replay.skipped.size() - kListed);
-        std::fprintf(stderr, "modulesim: replay %s: %zu reading frames, %zu left out\n",
+        std::fprintf(stderr, "torva-sim: replay %s: %zu reading frames, %zu left out\n",
                      options->replay.c_str(), replay.frames.size(), replay.skipped.size());
     }
     return modulesim::RunSimulator(*options, std::move(replay.frames));
