@@ -1,14 +1,9 @@
 #include "Controls.h"
 
-#include <QAbstractButton>
 #include <QComboBox>
 #include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
 #include <map>
 #include <memory>
-
-#include "Dialog.h"
 
 HICON LoadIconResource(int resourceId) {
     static std::map<int, std::unique_ptr<CIcon>> loaded;
@@ -26,7 +21,7 @@ CWnd::~CWnd() {
         m_pDialog->ForgetObject(this);
 }
 
-void CWnd::Attach(CDialogBase* dialog, int id, QWidget* widget) {
+void CWnd::Attach(CControlHost* dialog, int id, QWidget* widget) {
     m_pDialog = dialog;
     m_nId = id;
     m_pWidget = widget;
@@ -83,9 +78,26 @@ void CStatic::SetIcon(HICON icon) {
     }
 }
 
+int EntryNamedBy(const QStringList& items, const QString& text) {
+    const QString name = text.trimmed();
+    for (int i = 0; i < items.size(); ++i) {
+        if (items[i].compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
 int CComboBox::GetCurSel() const {
     auto* combo = qobject_cast<QComboBox*>(m_pWidget.data());
-    return combo ? combo->currentIndex() : -1;
+    if (!combo)
+        return -1;
+    if (combo->currentIndex() != -1 || !combo->isEditable())
+        return combo->currentIndex();
+    // Typed text that the field still holds counts as the entry it names.
+    QStringList items;
+    for (int i = 0; i < combo->count(); ++i)
+        items << combo->itemText(i);
+    return EntryNamedBy(items, combo->currentText());
 }
 
 void CComboBox::SetCurSel(int index) {

@@ -5,13 +5,14 @@
 #include <QString>
 #include <QWidget>
 
-class CDialogBase;
+class CWnd;
 
 // Notifications a control sends to its dialog; the dialog's handler table binds them.
 enum class Notification {
     Clicked,     // a button was pressed
     Changed,     // an edit's text changed (also when the program sets it)
     KillFocus,   // an edit lost the keyboard focus
+    SelChange,   // another entry of a list became the selected one (or none)
     CommEvent,   // the serial control has an event (bytes received)
     DeviceLost,  // the serial control's device vanished; the control has closed the port
 };
@@ -37,6 +38,20 @@ using HICON = const CIcon*;
 // Loads icon resource `resourceId` (":/res/icon<id>.png"), once; the same handle afterwards.
 HICON LoadIconResource(int resourceId);
 
+// What a control object needs of the window that holds its control: texts, notifications, and
+// being forgotten when the object goes first.
+class CControlHost {
+public:
+    virtual void Dispatch(int id, Notification code) = 0;
+    virtual void SetDlgItemText(int id, const QString& text) = 0;
+    virtual QString GetDlgItemText(int id) = 0;
+    virtual void StoreDlgItemText(int id, const QString& text) = 0;
+    virtual void ForgetObject(const CWnd* object) = 0;
+
+protected:
+    ~CControlHost() = default;
+};
+
 // A control object attached to one control of a dialog by id. It creates nothing itself.
 class CWnd {
 public:
@@ -58,7 +73,7 @@ public:
     void ModifyStyle(unsigned remove, unsigned add);
 
     // Called by the first data exchange (DDX_Control).
-    virtual void Attach(CDialogBase* dialog, int id, QWidget* widget);
+    virtual void Attach(CControlHost* dialog, int id, QWidget* widget);
     // The dialog is going away before the object: forget it.
     void Detach();
 
@@ -69,7 +84,7 @@ protected:
     // Hands a notification to the owning dialog's handler table.
     void NotifyParent(Notification code);
 
-    CDialogBase* m_pDialog = nullptr;
+    CControlHost* m_pDialog = nullptr;
     int m_nId = 0;
     QPointer<QWidget> m_pWidget;
 };
@@ -87,10 +102,15 @@ private:
     HICON m_hIcon = nullptr;
 };
 
-// Drop-down list with an edit field. The selection index is -1 while no entry is selected,
-// including after the operator typed into the field.
+// Drop-down list with an edit field. The selection index is -1 while no entry is selected.
+// Text typed into the field selects the entry it names (the same text, ignoring surrounding
+// blanks and letter case); any other text leaves no entry selected.
 class CComboBox : public CWnd {
 public:
     int GetCurSel() const;
     void SetCurSel(int index);
 };
+
+// The entry of `items` that `text` names: equal to it once surrounding blanks are removed,
+// ignoring letter case; -1 when none does.
+int EntryNamedBy(const QStringList& items, const QString& text);

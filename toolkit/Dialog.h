@@ -5,98 +5,29 @@
 #include <QDialog>
 #include <QFont>
 #include <QString>
-#include <QStringList>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "Controls.h"
+#include "DataExchange.h"
+#include "Template.h"
+#include "UiSink.h"
 
 class QMenu;
 class QTimer;
 class QPlainTextEdit;
-
-enum class ControlKind {
-    Button,
-    Edit,      // single line, or multi-line with Style::Multiline
-    Static,    // text label
-    Icon,      // static showing an icon resource
-    Picture,   // static showing a bitmap resource at its own pixel size
-    ComboBox,  // drop-down list with an edit field
-    GroupBox,
-    Hidden,  // a non-visual control (the serial control): occupies an id, shows nothing
-};
-
-namespace Style {
-constexpr unsigned Disabled = 1u << 0;
-constexpr unsigned Multiline = 1u << 1;
-constexpr unsigned Number = 1u << 2;  // edit accepts digits only
-constexpr unsigned VScroll = 1u << 3;
-constexpr unsigned HScroll = 1u << 4;
-constexpr unsigned CenterImage = 1u << 5;  // static: single line, vertically centred
-constexpr unsigned Center = 1u << 6;       // static or group box caption: centred horizontally
-constexpr unsigned Transparent = 1u << 7;  // static drawn over a picture
-constexpr unsigned DefaultButton =
-    1u << 8;  // the button Enter presses (dialogs other than the main one)
-}  // namespace Style
-
-// Command ids of the buttons that end a dialog when no handler of its own is bound.
-constexpr int IDOK = 1;
-constexpr int IDCANCEL = 2;
-
-// One control of a dialog template: position and size in dialog units.
-struct ControlSpec {
-    int id = -1;
-    ControlKind kind = ControlKind::Static;
-    QString caption;
-    QStringList items;  // initial list contents of a combo box
-    int x = 0, y = 0, cx = 0, cy = 0;
-    unsigned style = 0;
-    int resource = 0;  // icon or bitmap resource id for Icon and Picture
-    QString name;      // accessible name where the caption does not name the control
-};
-
-struct DialogTemplate {
-    QString caption;
-    int cx = 0, cy = 0;  // client size in dialog units
-    QString fontFace;
-    int pointSize = 9;
-    bool minimizeBox = true;
-    std::vector<ControlSpec> controls;
-};
-
-class CDialogBase;
 
 // Colours a static control is given: text colour and the brush its background is filled with.
 struct CtlColor {
     QColor text;
     QBrush background;
 };
-
-// The two directions of data exchange. A commit that rejects a field shows the message, moves
-// the focus to the field, selects its text and stops the exchange (UpdateData returns false).
-class CDataExchange {
-public:
-    CDataExchange(CDialogBase* dialog, bool saveAndValidate)
-        : m_bSaveAndValidate(saveAndValidate), m_pDlgWnd(dialog) {}
-    const bool m_bSaveAndValidate;
-    CDialogBase* const m_pDlgWnd;
-    [[noreturn]] void Fail(int id, const QString& message);
-};
-
-void DDX_Control(CDataExchange* pDX, int id, CWnd& control);
-void DDX_Text(CDataExchange* pDX, int id, std::string& value);
-void DDX_Text(CDataExchange* pDX, int id, std::uint32_t& value);
-void DDX_Text(CDataExchange* pDX, int id, double& value);
-
-// Validation messages of the numeric fields.
-QString UnsignedFieldMessage();
-QString DoubleFieldMessage();
 
 // An entry of a dialog's handler table: (control id, notification) -> member function.
 template <class T>
@@ -109,7 +40,12 @@ struct HandlerEntry {
 // A template-built dialog standing in for the source platform's dialog framework: controls at
 // dialog-unit positions, control objects attached by id, data exchange, a handler table,
 // timers by id, modal boxes through the UI sink, and one place that reports control errors.
-class CDialogBase : public QDialog {
+//
+// The member functions are defined by concern: Dialog.cpp (life cycle, controls and their
+// texts, the window menu), TemplateBuild.cpp (making the controls), Panes.cpp (lazy writing of
+// multi-line panes), DataExchange.cpp, Handlers.cpp (handler table and error reporting),
+// Timers.cpp and Boxes.cpp (modal boxes, the beep and the folder choice).
+class CDialogBase : public QDialog, public CControlHost {
     Q_OBJECT
 public:
     explicit CDialogBase(DialogTemplate dialogTemplate, QWidget* parent = nullptr);
@@ -126,10 +62,10 @@ public:
     bool UpdateData(bool bSaveAndValidate = true);
 
     QWidget* GetDlgItem(int id) const;
-    void SetDlgItemText(int id, const QString& text);  // not rewritten when unchanged
-    QString GetDlgItemText(int id);                    // writes a pending pane first
+    void SetDlgItemText(int id, const QString& text) override;  // not rewritten when unchanged
+    QString GetDlgItemText(int id) override;                    // writes a pending pane first
 
-    // Multi-line panes are written lazily: at most every ~30 ms and before anything reads them.
+    // Multi-line panes are written lazily: at most every 100 ms and before anything reads them.
     void SetPaneText(int id, const std::string& text);
     std::string GetPaneText(int id);
     void FlushPanes();
@@ -141,12 +77,15 @@ public:
 
     // Runs the handler bound to (id, code), if any; own-field change and focus notifications are
     // ignored during an exchange. A control error escaping the handler is shown with a stop icon.
-    void Dispatch(int id, Notification code);
+    void Dispatch(int id, Notification code) override;
     // Runs any handler-like function the same way.
     void RunGuarded(const std::function<void()>& work);
 
     // Modal box with an OK button. Without a caption: the application's name and an
-    // exclamation icon; with a caption of its own: no icon.
+    // exclamation icon; with a caption of its own: no icon. The box opens once the event that
+    // raised it has been handled whole, so a tick or a read is never cut in two by it, and the
+    // ticks and reads go on while it is open. While a box with the same text is open or waiting,
+    // another one is not opened.
     void MessageBox(const QString& text, const QString& caption = QString());
     void MessageBeep();
     std::optional<QString> BrowseForFolder(const QString& title);
@@ -162,10 +101,11 @@ public:
     virtual void OnSysCommand(int /*commandId*/) {}
 
     // Control objects attached by the data exchange, by control id (nullptr when none).
+    void AttachControlObject(int id, CWnd& object);
     CWnd* AttachedObject(int id) const;
-    void ForgetObject(const CWnd* object);
+    void ForgetObject(const CWnd* object) override;
     // Stores a control's text without asking its control object: the default text processing.
-    void StoreDlgItemText(int id, const QString& text);
+    void StoreDlgItemText(int id, const QString& text) override;
 
 protected:
     virtual void DoDataExchange(CDataExchange* /*pDX*/) {}
@@ -195,12 +135,16 @@ protected:
 
 private:
     struct Pane;
+    class KeyPreFilter;
     void BuildControls();
     QWidget* CreateControl(const ControlSpec& spec);
+    QWidget* CreateEdit(const ControlSpec& spec, const QRect& rect);
+    QWidget* CreateComboBox(const ControlSpec& spec, const QRect& rect);
+    QWidget* CreatePicture(const ControlSpec& spec, const QRect& rect);
     void SchedulePaneFlush();
     void ApplyControlColours();
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    class KeyPreFilter;
+    void QueueBox(MessageBoxRequest request);
+    void ShowQueuedBoxes();
 
     DialogTemplate m_template;
     QFont m_font;
@@ -216,10 +160,7 @@ private:
     QTimer* m_paneTimer = nullptr;
     QMenu* m_sysMenu = nullptr;           // a Qt child of the dialog
     KeyPreFilter* m_keyFilter = nullptr;  // a Qt child of the dialog
-
-    friend void DDX_Control(CDataExchange*, int, CWnd&);
-    friend void DDX_Text(CDataExchange*, int, std::string&);
+    std::deque<MessageBoxRequest> m_queuedBoxes;
+    std::optional<MessageBoxRequest> m_openBox;
+    bool m_bBoxesPosted = false;
 };
-
-// Registers the Song-style CJK face for the template font names ("宋体", "SimSun").
-void RegisterTemplateFontSubstitutes();

@@ -64,7 +64,7 @@ CClearStatic::~CClearStatic() {
         widget->removeEventFilter(&m_paintHook);
 }
 
-void CClearStatic::Attach(CDialogBase* dialog, int id, QWidget* widget) {
+void CClearStatic::Attach(CControlHost* dialog, int id, QWidget* widget) {
     CStatic::Attach(dialog, id, widget);
     if (widget) {
         widget->setAutoFillBackground(false);

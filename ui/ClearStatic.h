@@ -38,7 +38,7 @@ public:
     CClearStatic();
     ~CClearStatic() override;
 
-    void Attach(CDialogBase* dialog, int id, QWidget* widget) override;
+    void Attach(CControlHost* dialog, int id, QWidget* widget) override;
     void OnSetText(const QString& text) override;
     void OnPaint();
 

@@ -106,6 +106,7 @@ TEST_F(Dialog, CommitStopsAtARejectedFieldAndSelectsIt) {
     Edit(kUnsigned)->setText("-1");
     Edit(kDouble)->setText("2.5");
     EXPECT_FALSE(dlg.UpdateData(true));
+    ServeEvents();  // the box opens once the exchange is over
     ASSERT_EQ(sink.boxes.size(), 1u);
     EXPECT_EQ(sink.boxes[0].text, QStringLiteral("“请填入一个正整数。”"));
     EXPECT_EQ(sink.boxes[0].caption, "TORVA");
@@ -120,6 +121,7 @@ TEST_F(Dialog, CommitStopsAtARejectedFieldAndSelectsIt) {
     Edit(kUnsigned)->setText("5");
     Edit(kDouble)->setText(".0");
     EXPECT_FALSE(dlg.UpdateData(true));
+    ServeEvents();
     ASSERT_EQ(sink.boxes.size(), 2u);
     EXPECT_EQ(sink.boxes[1].text, QStringLiteral("请键入一个数。"));
     Edit(kDouble)->setText("-1");
@@ -176,6 +178,7 @@ TEST_F(Dialog, BoxesFollowTheCaptionAndIconConventions) {
     qobject_cast<QPushButton*>(dlg.GetDlgItem(kFailing))->click();  // a control error escapes
     dlg.MessageBox("NO FOUND THE PORT");
     dlg.MessageBox("Successful!", "Success");
+    ServeEvents();  // boxes open from the event loop, in the order they were raised
     ASSERT_EQ(sink.boxes.size(), 3u);
     EXPECT_EQ(sink.boxes[0].text, "Com9 (/dev/x): gone");
     EXPECT_EQ(sink.boxes[0].caption, "TORVA");

@@ -189,22 +189,27 @@ TEST_F(Answers, OtherCodesAreOnlyLoggedAndCounted) {
     EXPECT_FALSE(Button(IDC_BTN_MANUAL)->isEnabled());
 }
 
-TEST_F(Answers, ReadingArrivingWhileABoxIsOpenIsTakenInsideIt) {
+TEST_F(Answers, AReadIsTakenWholeBeforeItsBoxAndAReadingArrivingUnderTheBoxIsTakenInsideIt) {
     const auto ack = ModuleFrame(0x8B, {0x00});
-    const auto later = ModuleFrame(0x84, {0x00, 0x01, 0x00, 0x00, 0x02, 0x00, 0x00, 0x03, 0x00});
+    const auto rest = ModuleFrame(0x84, {0x00, 0x01, 0x00, 0x00, 0x02, 0x00, 0x00, 0x03, 0x00});
     bool takenInside = false;
+    std::string loggedWhenOpened;
     sink.whileBoxOpen = [&](const MessageBoxRequest&) {
         if (!takenInside) {
+            loggedWhenOpened = dlg->m_strReceived;
             pty->Write(kReading);
-            takenInside = WaitFor([&] { return dlg->m_dHeading != 0.0; });
+            takenInside = WaitFor([&] { return dlg->m_dPitch < 0.0; });
         }
     };
-    // The rest of the read that raised the box is taken after it closes, with no further traffic.
-    Receive(Joined({ack, later}));
+    // The box opens once the read that raised it has been taken whole; a reading that arrives
+    // while it is open is taken inside it, with no further traffic.
+    Receive(Joined({ack, rest}));
+    ASSERT_TRUE(WaitFor([&] { return !sink.boxes.empty(); }));
+    EXPECT_EQ(loggedWhenOpened, LogLine(ack) + LogLine(rest));
     EXPECT_TRUE(takenInside) << "the reading waited for more traffic";
-    EXPECT_EQ(dlg->m_strReceived, LogLine(ack) + LogLine(kReading) + LogLine(later));
+    EXPECT_EQ(dlg->m_strReceived, LogLine(ack) + LogLine(rest) + LogLine(kReading));
     Tick();
-    EXPECT_EQ(ShownReadings(), "+1.00 +2.00 3.0");
+    EXPECT_EQ(ShownReadings(), kReadingShown);
 }
 
 TEST_F(PollTick, ClosedPortTickIsIdleAndKeepsThePendingCommand) {

@@ -73,15 +73,22 @@ public:
     QLineEdit* Edit(int id) const { return qobject_cast<QLineEdit*>(dlg->GetDlgItem(id)); }
     QComboBox* Combo(int id) const { return qobject_cast<QComboBox*>(dlg->GetDlgItem(id)); }
     QString Text(int id) const { return dlg->GetDlgItemText(id); }
-    void Click(int id) { Button(id)->click(); }
+    // A click handled whole; the boxes it raised then open, as the event loop would show them.
+    void Click(int id) {
+        Button(id)->click();
+        OpenRaisedBoxes();
+    }
+    void OpenRaisedBoxes() { QCoreApplication::sendPostedEvents(dlg.get(), QEvent::MetaCall); }
 
     void Open() {
         Click(IDC_BTN_OPENCOM);
         ASSERT_EQ(dlg->m_bPortOpen, 1) << "port did not open";
     }
     void Tick(int times = 1) {
-        for (int i = 0; i < times; ++i)
+        for (int i = 0; i < times; ++i) {
             dlg->DispatchTimer(IDT_POLL);
+            OpenRaisedBoxes();
+        }
     }
     // Runs the 1 s tick and returns what the frame-rate box then shows.
     std::string RateTick() {
@@ -129,6 +136,7 @@ public:
 
     // Expects exactly one recorded box (the last one) with this text, caption and icon.
     void ExpectOneBox(const QString& text, const QString& caption, BoxIcon icon = BoxIcon::None) {
+        OpenRaisedBoxes();
         ASSERT_EQ(sink.boxes.size(), 1u);
         EXPECT_EQ(sink.boxes[0].text, text);
         EXPECT_EQ(sink.boxes[0].caption, caption);

@@ -1,0 +1,51 @@
+// Modal message boxes, the beep and the folder choice, all through the UI sink.
+//
+// A box is not opened inside the handler that raises it. Its nested event loop would run
+// further timer ticks and receive events in the middle of that handler: Qt does not re-enter a
+// timer whose slot is still running, so a box opened in a tick stopped the polling, and a box
+// opened in the middle of a read let newer reads overtake the rest of it. So boxes wait in a
+// queue and open from the event loop once the event that raised them has been handled whole;
+// one at a time, and never twice with the same text, so a storm of answers cannot pile them up.
+#include <QMetaObject>
+
+#include "Dialog.h"
+
+void CDialogBase::MessageBox(const QString& text, const QString& caption) {
+    const bool own = !caption.isEmpty();
+    QueueBox(MessageBoxRequest{text, own ? caption : ApplicationTitle(),
+                               own ? BoxIcon::None : BoxIcon::Exclamation});
+}
+
+void CDialogBase::QueueBox(MessageBoxRequest request) {
+    if (m_openBox && m_openBox->text == request.text)
+        return;
+    for (const MessageBoxRequest& waiting : m_queuedBoxes) {
+        if (waiting.text == request.text)
+            return;
+    }
+    m_queuedBoxes.push_back(std::move(request));
+    if (!m_bBoxesPosted && !m_openBox) {
+        m_bBoxesPosted = true;
+        QMetaObject::invokeMethod(this, &CDialogBase::ShowQueuedBoxes, Qt::QueuedConnection);
+    }
+}
+
+void CDialogBase::ShowQueuedBoxes() {
+    m_bBoxesPosted = false;
+    if (m_openBox)
+        return;  // the box further up the stack shows the rest when it closes
+    while (!m_queuedBoxes.empty()) {
+        m_openBox = std::move(m_queuedBoxes.front());
+        m_queuedBoxes.pop_front();
+        CurrentUiSink().ShowMessageBox(this, *m_openBox);
+        m_openBox.reset();
+    }
+}
+
+void CDialogBase::MessageBeep() {
+    CurrentUiSink().Beep();
+}
+
+std::optional<QString> CDialogBase::BrowseForFolder(const QString& title) {
+    return CurrentUiSink().ChooseFolder(this, title);
+}

@@ -1,0 +1,38 @@
+// The handler table: notifications of the controls to member functions, and the one place
+// where an error raised by a control (the serial adapter) is caught and reported.
+#include "Dialog.h"
+#include "Exception.h"
+
+void CDialogBase::Bind(int id, Notification code, std::function<void()> handler) {
+    m_handlers[{id, code}] = std::move(handler);
+}
+
+void CDialogBase::Dispatch(int id, Notification code) {
+    if (m_bDestroyed)
+        return;
+    if (m_nExchangeDepth > 0 &&
+        (code == Notification::Changed || code == Notification::KillFocus)) {
+        return;  // a refresh must never start a commit
+    }
+    // A field loses the focus to our own box while the box is up; that is no commit.
+    if (m_openBox && code == Notification::KillFocus)
+        return;
+    const auto it = m_handlers.find({id, code});
+    if (it == m_handlers.end()) {
+        // OK and Cancel end the dialog unless the dialog handles them itself.
+        if (code == Notification::Clicked && (id == IDOK || id == IDCANCEL))
+            done(id == IDOK ? Accepted : Rejected);
+        return;
+    }
+    const std::function<void()> handler = it->second;  // the table may not change under us
+    RunGuarded(handler);
+}
+
+void CDialogBase::RunGuarded(const std::function<void()>& work) {
+    try {
+        work();
+    } catch (const CControlException& error) {
+        QueueBox(MessageBoxRequest{QString::fromStdString(error.Description()), ApplicationTitle(),
+                                   BoxIcon::Stop});
+    }
+}
