@@ -71,6 +71,13 @@ QString SignedReading(double value) {
     return Printf(value >= 0.0 ? "+%.2f" : "%.2f", value);
 }
 
+// The heading without a sign of its own; a zero read as "-0" is shown as 0.0 like any zero.
+QString HeadingReading(double value) {
+    if (value == 0.0)
+        value = 0.0;
+    return Printf("%.1f", value);
+}
+
 SendLogVariant LogVariantFor(CommandRow row) {
     if (row == CMD_READ)
         return SendLogVariant::ReadRequest;
@@ -106,6 +113,7 @@ const HandlerEntry<CCompassDlg> kMessageMap[] = {
     {IDC_BTN_CAL_STOP, Notification::Clicked, &CCompassDlg::OnCalStop},
     {IDC_MSCOMM, Notification::CommEvent, &CCompassDlg::OnCommMscomm},
     {IDC_MSCOMM, Notification::DeviceLost, &CCompassDlg::OnDeviceLost},
+    {IDC_COMBO_PORT, Notification::SelChange, &CCompassDlg::OnSelChangePort},
 };
 
 }  // namespace
@@ -249,6 +257,14 @@ void CCompassDlg::OnOpenCom() {
         SetDlgItemText(IDC_STATIC_HEADING, Printf("%.1f", m_dHeading));
         m_btnGoStop.SetWindowText(QStringLiteral("GO"));
     }
+}
+
+void CCompassDlg::OnSelChangePort() {
+    // The adapter knows the chosen port before any open, so that its messages (a calibration
+    // button clicked before the port was opened) name the port and device the operator chose.
+    const int index = m_cboPort.GetCurSel();
+    if (index >= 0 && !m_ctrlComm.GetPortOpen())
+        m_ctrlComm.SetCommPort(static_cast<short>(index + 1));
 }
 
 void CCompassDlg::OnDeviceLost() {
@@ -466,7 +482,7 @@ void CCompassDlg::OnTimer(int id) {
 void CCompassDlg::ShowReadings() {
     SetDlgItemText(IDC_STATIC_ROLL, SignedReading(m_dRoll));
     SetDlgItemText(IDC_STATIC_PITCH, SignedReading(m_dPitch));
-    SetDlgItemText(IDC_STATIC_HEADING, Printf("%.1f", m_dHeading));
+    SetDlgItemText(IDC_STATIC_HEADING, HeadingReading(m_dHeading));
 }
 
 // ---- Receiving -----------------------------------------------------------------------------

@@ -46,6 +46,7 @@ public:
     void OnManual();
     void OnCommMscomm();  // the serial control's event: bytes received
     void OnDeviceLost();  // the serial control closed a port whose device vanished
+    void OnSelChangePort();
     void OnTimer(int id) override;
     void OnSysCommand(int commandId) override;
     std::optional<CtlColor> OnCtlColor(int id) override;
