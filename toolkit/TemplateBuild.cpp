@@ -107,7 +107,15 @@ QWidget* CDialogBase::CreateControl(const ControlSpec& spec) {
     }
     if (spec.style & Style::Disabled)
         widget->setEnabled(false);
-    widget->setGeometry(rect);
+    QRect placed = rect;
+    if (spec.kind == ControlKind::Static && !(spec.style & Style::Center)) {
+        // The layout was made for a face whose Latin letters are narrower than ours: a
+        // left-aligned label whose caption is wider than its box grows to the right ("Com"),
+        // instead of losing its last letter.
+        const int needed = QFontMetrics(m_font).horizontalAdvance(spec.caption) + 1;
+        placed.setWidth(std::max(placed.width(), needed));
+    }
+    widget->setGeometry(placed);
     return widget;
 }
 
@@ -152,6 +160,11 @@ QWidget* CDialogBase::CreateEdit(const ControlSpec& spec, const QRect&) {
 QWidget* CDialogBase::CreateComboBox(const ControlSpec& spec, const QRect& rect) {
     const int id = spec.id;
     auto* combo = new QComboBox(this);
+    // The fields beside the arrow are narrow ("Com1" in a 33-unit list): a slightly condensed
+    // face shows their whole text.
+    QFont condensed = m_font;
+    condensed.setStretch(90);
+    combo->setFont(condensed);
     combo->setEditable(true);
     combo->setInsertPolicy(QComboBox::NoInsert);  // typed text never becomes an entry
     combo->setCompleter(nullptr);
