@@ -22,27 +22,15 @@
 #include <vector>
 
 #include "CompassDlg.h"
+#include "ModuleFrame.h"
 #include "Pty.h"
 #include "WaitFor.h"
 #include "resource.h"
 
-// A frame as the module sends it, built apart from the console's own framing code.
-inline std::vector<std::uint8_t> AnswerFrame(std::uint8_t code,
-                                             const std::vector<std::uint8_t>& payload) {
-    std::vector<std::uint8_t> frame = {0x68, static_cast<std::uint8_t>(4 + payload.size()), 0x00,
-                                       code};
-    frame.insert(frame.end(), payload.begin(), payload.end());
-    std::uint8_t sum = 0;
-    for (std::size_t i = 1; i < frame.size(); ++i)
-        sum = static_cast<std::uint8_t>(sum + frame[i]);
-    frame.push_back(sum);
-    return frame;
-}
-
 // A reading whose pitch carries `n` in packed BCD (0..999), so frames can be told apart.
 inline std::vector<std::uint8_t> NumberedReading(int n) {
     const auto bcd = [](int v) { return static_cast<std::uint8_t>((v / 10) * 16 + v % 10); };
-    return AnswerFrame(0x84,
+    return ModuleFrame(0x84,
                        {bcd(n / 100), bcd(n % 100), 0x00, 0x00, 0x12, 0x50, 0x02, 0x71, 0x40});
 }
 

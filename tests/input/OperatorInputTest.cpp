@@ -47,7 +47,7 @@ TEST_F(Operator, AnAcknowledgementStormKeepsEveryFrameOnceAndInOrder) {
     holdMs = 150;
     // Each read brings an acknowledgement and then a numbered reading; a box raised by the first
     // frame of a read must not let later reads overtake the rest of it.
-    const auto ack = AnswerFrame(0x85, {0x00});
+    const auto ack = ModuleFrame(0x85, {0x00});
     constexpr int kReads = 300;
     std::vector<std::string> expected;
     for (int i = 0; i < kReads; ++i) {
@@ -97,8 +97,8 @@ TEST_F(Operator, EveryKindOfBoxLeavesTheTicksAndTheReceivePathRunning) {
                  dlg->DispatchTimer(IDT_POLL);
          },
          "Time out ! Try again!"},
-        {"acknowledgement", [this] { pty->Write(AnswerFrame(0x85, {0x00})); }, "Successful!"},
-        {"calibration error", [this] { pty->Write(AnswerFrame(0x88, {0xFF})); },
+        {"acknowledgement", [this] { pty->Write(ModuleFrame(0x85, {0x00})); }, "Successful!"},
+        {"calibration error", [this] { pty->Write(ModuleFrame(0x88, {0xFF})); },
          "Calibration Error!"},
         {"rejected field", [this] { TypeInto(Item(IDC_EDIT_ADDRESS), "x"); },
          QString::fromUtf8("“请填入一个正整数。”")},
@@ -187,7 +187,7 @@ TEST_F(Operator, TypedTextInTheListsSelectsTheEntryItNames) {
         fromConsole.clear();
         Click(IDC_BTN_SET_BAUD);
         const auto frame =
-            AnswerFrame(0x0B, {static_cast<std::uint8_t>(speed.payload)});  // same layout
+            ModuleFrame(0x0B, {static_cast<std::uint8_t>(speed.payload)});  // same layout
         ASSERT_TRUE(Within(1000,
                            [&] {
                                return std::search(fromConsole.begin(), fromConsole.end(),
@@ -250,12 +250,12 @@ TEST_F(Operator, ErrorsBeforeTheFirstOpenNameTheSelectedPort) {
 }
 
 TEST_F(Operator, AHeadingOfMinusZeroShowsAsZero) {
-    reading = AnswerFrame(0x84, {0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x12, 0x30});
+    reading = ModuleFrame(0x84, {0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x12, 0x30});
     OpenPort();
     Click(IDC_BTN_GOSTOP);
     ASSERT_TRUE(Within(2000, [&] { return Text(IDC_STATIC_HEADING) == "12.3"; }));
     // Sign nibbles set, every digit zero.
-    reading = AnswerFrame(0x84, {0x10, 0x00, 0x00, 0x10, 0x00, 0x00, 0x10, 0x00, 0x00});
+    reading = ModuleFrame(0x84, {0x10, 0x00, 0x00, 0x10, 0x00, 0x00, 0x10, 0x00, 0x00});
     ASSERT_TRUE(Within(2000, [&] { return Text(IDC_STATIC_HEADING) != "12.3"; }));
     EXPECT_EQ(Text(IDC_STATIC_HEADING).toStdString(), "0.0");
     EXPECT_EQ(Text(IDC_STATIC_PITCH).toStdString(), "+0.00");
