@@ -17,9 +17,6 @@
 namespace {
 
 constexpr int kFramesPerBuffer = 4096;
-constexpr std::uint8_t kStartByte = 0x68;
-constexpr std::uint8_t kReadingLength = 0x0D;  // a reading frame is 14 bytes
-constexpr std::uint8_t kReadingCode = 0x84;
 
 std::uint8_t Bcd(int value) {
     return static_cast<std::uint8_t>((value / 10) << 4 | (value % 10));
@@ -37,10 +34,10 @@ void AppendBcdReading(std::vector<std::uint8_t>& out, int hundredths) {
 
 void AppendReadingFrame(std::vector<std::uint8_t>& out, int k, bool badChecksum) {
     const std::size_t start = out.size();
-    out.push_back(kStartByte);
-    out.push_back(kReadingLength);
-    out.push_back(0x00);  // address
-    out.push_back(kReadingCode);
+    out.push_back(kFrameStart);
+    out.push_back(static_cast<std::uint8_t>(kReadingFrameSize - 1));  // L
+    out.push_back(0x00);                                              // address
+    out.push_back(ANS_READ);
     AppendBcdReading(out, (k * 7) % 18000 - 9000);    // pitch
     AppendBcdReading(out, (k * 13) % 36000 - 18000);  // roll
     AppendBcdReading(out, (k * 29) % 36000);          // heading
@@ -67,16 +64,10 @@ std::vector<std::uint8_t> MakeStream(bool noisy) {
     return out;
 }
 
-struct Readings {
-    double pitch = 0.0;
-    double roll = 0.0;
-    double heading = 0.0;
-};
-
 // The window's per-byte work. A rejected byte there drops the rest of its read; here every
 // byte is fed, which is the heavier case. False when a record block could not be written.
 bool FeedStream(const std::vector<std::uint8_t>& stream, std::string& received,
-                std::string& frameHex, Readings& readings) {
+                std::string& frameHex, Reading& reading) {
     for (const std::uint8_t byte : stream) {
         LogReceivedByte(frameHex, byte);
         switch (FeedByte(byte)) {
@@ -91,11 +82,8 @@ bool FeedStream(const std::vector<std::uint8_t>& stream, std::string& received,
                 CountCompletedFrame();
                 if (AssembledFrameChecksumHolds()) {
                     const std::uint8_t* frame = AssembledFrame();
-                    if (frame[3] == kReadingCode) {
-                        readings.pitch = DecodeBcdReading(frame[4], frame[5], frame[6]);
-                        readings.roll = DecodeBcdReading(frame[7], frame[8], frame[9]);
-                        readings.heading = DecodeBcdReading(frame[10], frame[11], frame[12]);
-                    }
+                    if (frame[3] == ANS_READ)
+                        reading = DecodeReading(frame);
                 }
                 break;
         }
@@ -107,14 +95,14 @@ void RunAssembler(benchmark::State& state, const std::vector<std::uint8_t>& stre
     std::string received;
     std::string frameHex;
     frameHex.reserve(256);  // as the window reserves it
-    Readings readings;
+    Reading reading;
     ResetFrameCount();
     for (auto _ : state) {
-        if (!FeedStream(stream, received, frameHex, readings)) {
+        if (!FeedStream(stream, received, frameHex, reading)) {
             state.SkipWithError("a record block could not be written");
             return;
         }
-        benchmark::DoNotOptimize(readings);
+        benchmark::DoNotOptimize(reading);
         benchmark::DoNotOptimize(received.data());
     }
     const long long passes = static_cast<long long>(state.iterations());

@@ -25,13 +25,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
             case FeedOutcome::Complete: {
                 const std::uint8_t* frame = AssembledFrame();
-                if (frame[0] != 0x68 || frame[1] < 4 || frame[1] > 49 ||
+                if (frame[0] != kFrameStart || frame[1] < 4 || frame[1] >= kAssemblerCapacity ||
                     bytesInFrame < static_cast<std::size_t>(frame[1]) + 1) {
                     std::abort();
                 }
                 LogCompletedFrame(received, frameHex);
                 AssembledFrameChecksumHolds();
-                DecodeBcdReading(frame[4], frame[5], frame[6]);
+                DecodeReading(frame);
                 bytesInFrame = 0;
                 break;
             }

@@ -64,15 +64,6 @@ const CommandFrame& StampCommandRow(CommandRow row, const FrameParameters& param
     return frame;
 }
 
-std::uint8_t FrameChecksum(const std::uint8_t* frame) {
-    const unsigned length = frame[1];
-    std::uint8_t sum = 0;
-    for (unsigned i = 1; i < length; ++i) {
-        sum = static_cast<std::uint8_t>(sum + frame[i]);
-    }
-    return sum;
-}
-
 std::string FrameToHexText(const std::uint8_t* bytes, std::size_t count) {
     std::string text;
     text.reserve(count * 3);

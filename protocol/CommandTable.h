@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "Frame.h"
+
 // Rows of the process-wide command table, in table order.
 enum CommandRow : int {
     CMD_READ = 0,
@@ -27,8 +29,6 @@ enum CommandRow : int {
     kCommandRowCount
 };
 
-constexpr std::uint8_t kFrameStart = 0x68;
-
 // One request frame template: byte 1 is L, the frame is L+1 bytes long.
 struct CommandFrame {
     std::array<std::uint8_t, 7> bytes{};
@@ -48,9 +48,6 @@ const CommandFrame& CommandTableRow(CommandRow row);
 
 // Stamps address, parameters and checksum into the row, in place, and returns the row.
 const CommandFrame& StampCommandRow(CommandRow row, const FrameParameters& parameters);
-
-// Sum of bytes 1 to L-1 modulo 256 for a frame whose byte 1 is L.
-std::uint8_t FrameChecksum(const std::uint8_t* frame);
 
 // "%02x " per byte.
 std::string FrameToHexText(const std::uint8_t* bytes, std::size_t count);

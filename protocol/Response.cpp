@@ -14,7 +14,7 @@ int g_nFrameCount = 0;
 FeedOutcome FeedByte(std::uint8_t byte) {
     // Stored before any test: a rejected length byte still overwrites position 1.
     g_rxFrame[g_nRxIndex] = byte;
-    if (g_nRxIndex == 0 && byte != 0x68) {
+    if (g_nRxIndex == 0 && byte != kFrameStart) {
         return FeedOutcome::Rejected;
     }
     if (g_nRxIndex == 1) {
@@ -38,15 +38,12 @@ const std::uint8_t* AssembledFrame() {
 }
 
 bool AssembledFrameChecksumHolds() {
-    const unsigned length = g_nRxLength;
-    if (length < 4) {
+    if (g_nRxLength < 4) {
         return false;  // no frame completed yet
     }
-    std::uint8_t sum = 0;
-    for (unsigned i = 1; i < length; ++i) {
-        sum = static_cast<std::uint8_t>(sum + g_rxFrame[i]);
-    }
-    return sum == g_rxFrame[length];
+    // The length the frame completed with: a rejected length byte since may have overwritten
+    // byte 1.
+    return FrameChecksum(g_rxFrame, g_nRxLength) == g_rxFrame[g_nRxLength];
 }
 
 double DecodeBcdReading(std::uint8_t a, std::uint8_t b, std::uint8_t c) {
@@ -55,6 +52,12 @@ double DecodeBcdReading(std::uint8_t a, std::uint8_t b, std::uint8_t c) {
     const double value = fraction + whole;
     // Any non-zero sign nibble counts as negative.
     return (a >> 4) != 0 ? -value : value;
+}
+
+Reading DecodeReading(const std::uint8_t* frame) {
+    return {DecodeBcdReading(frame[4], frame[5], frame[6]),
+            DecodeBcdReading(frame[7], frame[8], frame[9]),
+            DecodeBcdReading(frame[10], frame[11], frame[12])};
 }
 
 void CountCompletedFrame() {

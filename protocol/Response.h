@@ -1,6 +1,37 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+#include "Frame.h"
+
+// Answer codes: the code of the request answered, with the top bit set.
+enum AnswerCode : std::uint8_t {
+    ANS_READ = 0x84,         // a reading: CMD_READ, and every frame of automatic output
+    ANS_ZERO = 0x85,         // CMD_SET_ZERO and CMD_CANCEL_ZERO
+    ANS_CAL_SAMPLES = 0x88,  // the calibration's sample count (start, modes, manual samples)
+    ANS_CAL_STOP = 0x89,     // CMD_CAL_STOP, with the X, Y and Z coverage
+    ANS_CAL_SAVE = 0x8A,     // CMD_CAL_SAVE
+    ANS_SET_BAUD = 0x8B,     // CMD_SET_BAUD
+    ANS_SET_ADDRESS = 0x8F,  // CMD_SET_ADDRESS
+};
+// Byte 4 of an answer: 00 is success for the zero, speed and address answers; FF is an error
+// for the three calibration answers.
+constexpr std::uint8_t kAnswerSuccess = 0x00;
+constexpr std::uint8_t kCalibrationError = 0xFF;
+
+// A reading frame as the module sends it: L = 13, so 14 bytes.
+constexpr std::size_t kReadingFrameSize = 14;
+
+// The three values of a reading frame, in degrees.
+struct Reading {
+    double pitch = 0.0;
+    double roll = 0.0;
+    double heading = 0.0;
+};
+// Pitch from bytes 4 to 6, roll from 7 to 9, heading from 10 to 12, each in packed BCD. Reads
+// those positions whatever the frame's length says.
+Reading DecodeReading(const std::uint8_t* frame);
 
 // Incremental assembler of response frames: bytes in, an outcome per byte out.
 enum class FeedOutcome { Stored, Rejected, Complete };
