@@ -1,24 +1,12 @@
 #include "CMSComm.h"
 
 #include <QMetaObject>
-#include <algorithm>
-#include <array>
-#include <utility>
 
 #include "Exception.h"
+#include "LineRules.h"
 #include "PortTable.h"
 
 namespace {
-
-// The only line settings the console uses; anything else is refused.
-constexpr std::array<std::pair<const char*, qint32>, 6> kLineSettings{{
-    {"2400,n,8,1", 2400},
-    {"4800,n,8,1", 4800},
-    {"9600,n,8,1", 9600},
-    {"19200,n,8,1", 19200},
-    {"38400,n,8,1", 38400},
-    {"115200,n,8,1", 115200},
-}};
 
 // Bytes the port holds for the program at most; the rest waits in the kernel until read.
 constexpr qint64 kInputBufferSize = 1024;
@@ -30,26 +18,13 @@ QString InvalidPortText(int portNumber) {
         .arg(kLastPort);
 }
 
-// Why an open failed, in words the operator can act on.
-QString OpenFailureReason(const QSerialPort& port) {
-    const QString detail = port.errorString();
-    switch (port.error()) {
-        case QSerialPort::DeviceNotFoundError:
-            return QStringLiteral("no such device");
-        case QSerialPort::PermissionError:
-            // A held lock file (or an exclusive open elsewhere) is reported as a permission
-            // error; tell it apart from a real lack of access by its text.
-            if (detail.contains(QStringLiteral("lock"), Qt::CaseInsensitive) ||
-                detail.contains(QStringLiteral("busy"), Qt::CaseInsensitive)) {
-                return QStringLiteral("the device is in use by another program");
-            }
-            return QStringLiteral(
-                       "permission denied (%1); the user needs access to the device, for example "
-                       "membership of the 'dialout' group")
-                .arg(detail);
-        default:
-            return detail;
-    }
+QString InvalidSettingsText(const QString& settings) {
+    QStringList speeds = LineSpeedNames();
+    const QString last = speeds.takeLast();
+    return QStringLiteral(
+               "\"%1\" is not a valid settings string: use one of %2 or %3 followed by "
+               "\",n,8,1\".")
+        .arg(settings, speeds.join(QStringLiteral(", ")), last);
 }
 
 }  // namespace
@@ -95,7 +70,8 @@ void CMSComm::SetPortOpen(bool open) {
     m_port->setPortName(m_devicePath);
     ApplySettings();  // a closed port keeps them for the open
     if (!m_port->open(QIODevice::ReadWrite)) {
-        Raise(QStringLiteral("Cannot open %1: %2.").arg(PortLabel(), OpenFailureReason(*m_port)));
+        Raise(QStringLiteral("Cannot open %1: %2.")
+                  .arg(PortLabel(), OpenFailureReason(*m_port, m_devicePath)));
     }
     m_bDeviceLost = false;
     // Whatever the device sent before we listened is not an answer to us.
@@ -103,33 +79,23 @@ void CMSComm::SetPortOpen(bool open) {
 }
 
 void CMSComm::SetSettings(const QString& settings) {
-    const auto* const match = std::find_if(
-        kLineSettings.begin(), kLineSettings.end(),
-        [&settings](const auto& entry) { return settings == QLatin1String(entry.first); });
-    if (match == kLineSettings.end()) {
-        Raise(QStringLiteral("\"%1\" is not a valid settings string: use one of 2400, 4800, 9600, "
-                             "19200, 38400 or 115200 followed by \",n,8,1\".")
-                  .arg(settings));
-    }
+    const qint32 speed = SpeedOfSettings(settings);
+    if (speed == 0)
+        Raise(InvalidSettingsText(settings));
     m_settings = settings;
-    m_baud = match->second;
+    m_baud = speed;
     if (m_port->isOpen() && !ApplySettings()) {
         Raise(QStringLiteral("Cannot set %1 to %2: %3.")
                   .arg(PortLabel(), settings, m_port->errorString()));
     }
 }
 
-void CMSComm::SetInputMode(long mode) {
-    m_inputMode = mode;
-}
-
-void CMSComm::SetRThreshold(short threshold) {
-    m_rThreshold = threshold;
-}
-
-void CMSComm::SetInputLen(short length) {
-    m_inputLen = length;
-}
+// The port always works as these three settings ask: bytes pass unchanged, a notification
+// follows the first waiting byte, and a read takes every waiting byte. They are accepted so the
+// window's open sequence stays as documented.
+void CMSComm::SetInputMode(long) {}
+void CMSComm::SetRThreshold(short) {}
+void CMSComm::SetInputLen(short) {}
 
 QByteArray CMSComm::GetInput() {
     if (!m_port->isOpen())
@@ -182,7 +148,5 @@ QString CMSComm::PortLabel() const {
 }
 
 bool CMSComm::ApplySettings() {
-    return m_port->setBaudRate(m_baud) && m_port->setDataBits(QSerialPort::Data8) &&
-           m_port->setParity(QSerialPort::NoParity) && m_port->setStopBits(QSerialPort::OneStop) &&
-           m_port->setFlowControl(QSerialPort::NoFlowControl);
+    return ApplyLineSettings(*m_port, m_baud);
 }

@@ -52,9 +52,6 @@ private:
     QString m_devicePath;  // the device opened last; QSerialPort keeps only its short name
     QString m_settings = QStringLiteral("9600,n,8,1");
     qint32 m_baud = 9600;
-    long m_inputMode = comInputModeText;
-    short m_rThreshold = 0;
-    short m_inputLen = 0;
     short m_nCommEvent = 0;
     bool m_bDeviceLost = false;  // from a vanished device until the next open
 };

@@ -1,5 +1,6 @@
 #include "MainTemplate.h"
 
+#include "LineRules.h"
 #include "resource.h"
 
 namespace {
@@ -12,8 +13,7 @@ QStringList PortItems() {
 }
 
 QStringList BaudItems() {
-    return {QStringLiteral("2400"),  QStringLiteral("4800"),  QStringLiteral("9600"),
-            QStringLiteral("19200"), QStringLiteral("38400"), QStringLiteral("115200")};
+    return LineSpeedNames();
 }
 
 using K = ControlKind;
