@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <cstring>
 
 #include "AboutDlg.h"
+#include "LineRules.h"
 #include "MainTemplate.h"
 #include "PortTable.h"
 #include "Recording.h"
@@ -37,28 +37,26 @@ enum PendingCode : std::uint8_t {
 };
 
 constexpr int kSampleTimeoutTicks = 100;
-constexpr std::size_t kWorkingArraySize = 2048;
 
 // Rows and output-mode effects of the pending-command codes 1..8.
+enum class OutputModeEffect { Unchanged, AnswerOnRequest, Automatic };
 struct PendingRow {
     CommandRow row;
-    int autoOutput;  // -1 unchanged, 0 or 1
+    OutputModeEffect outputMode;
 };
 constexpr std::array<PendingRow, 8> kPendingRows = {{
-    {CMD_SET_ZERO, -1},
-    {CMD_CANCEL_ZERO, -1},
-    {CMD_SET_ADDRESS, -1},
-    {CMD_SET_BAUD, -1},
-    {CMD_AUTO_OUTPUT, 1},
-    {CMD_ANSWER_MODE, 0},
-    {CMD_MOUNT_HORIZONTAL, 0},
-    {CMD_MOUNT_VERTICAL, 0},
+    {CMD_SET_ZERO, OutputModeEffect::Unchanged},
+    {CMD_CANCEL_ZERO, OutputModeEffect::Unchanged},
+    {CMD_SET_ADDRESS, OutputModeEffect::Unchanged},
+    {CMD_SET_BAUD, OutputModeEffect::Unchanged},
+    {CMD_AUTO_OUTPUT, OutputModeEffect::Automatic},
+    {CMD_ANSWER_MODE, OutputModeEffect::AnswerOnRequest},
+    {CMD_MOUNT_HORIZONTAL, OutputModeEffect::AnswerOnRequest},
+    {CMD_MOUNT_VERTICAL, OutputModeEffect::AnswerOnRequest},
 }};
 
-const char* const kBaudSettings[] = {"2400,n,8,1",  "4800,n,8,1",  "9600,n,8,1",
-                                     "19200,n,8,1", "38400,n,8,1", "115200,n,8,1"};
-
-QString Printf(const char* format, double value) {
+// A reading in one of the displays' printf formats.
+QString FormatReading(const char* format, double value) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, format, value);
     return QString::fromLatin1(buffer);
@@ -68,14 +66,14 @@ QString Printf(const char* format, double value) {
 QString SignedReading(double value) {
     if (value == 0.0)
         value = 0.0;
-    return Printf(value >= 0.0 ? "+%.2f" : "%.2f", value);
+    return FormatReading(value >= 0.0 ? "+%.2f" : "%.2f", value);
 }
 
 // The heading without a sign of its own; a zero read as "-0" is shown as 0.0 like any zero.
 QString HeadingReading(double value) {
     if (value == 0.0)
         value = 0.0;
-    return Printf("%.1f", value);
+    return FormatReading("%.1f", value);
 }
 
 SendLogVariant LogVariantFor(CommandRow row) {
@@ -122,7 +120,7 @@ CCompassDlg::CCompassDlg(QWidget* parent)
     : CDialogBase(MainWindowTemplate(), parent),
       m_strSaveFolder(DefaultSaveFolder()),
       m_hIcon(LoadIconResource(IDR_MAINFRAME)),
-      m_brCalibration(QColor(134, 0, 0)) {
+      m_brCalibration(kCalibrationRed) {
     BindHandlers(kMessageMap);
     m_strFrameHex.reserve(256);
     m_sendBytes.reserve(16);
@@ -234,10 +232,9 @@ void CCompassDlg::OnOpenCom() {
         m_btnGoStop.EnableWindow(true);
         m_staticPortState.SetIcon(m_hIconPortOpen);
         m_btnOpenCom.SetWindowText(QStringLiteral("Close"));
-        const int speed = m_cboBaud.GetCurSel();
-        if (speed >= 0 && speed < static_cast<int>(std::size(kBaudSettings))) {
-            m_ctrlComm.SetSettings(QString::fromLatin1(kBaudSettings[speed]));
-        }
+        const QString settings = SettingsString(m_cboBaud.GetCurSel());
+        if (!settings.isEmpty())  // no entry selected: the port keeps its settings
+            m_ctrlComm.SetSettings(settings);
         m_ctrlComm.SetInputMode(comInputModeBinary);
         m_ctrlComm.SetRThreshold(1);
         m_ctrlComm.SetInputLen(0);
@@ -252,9 +249,9 @@ void CCompassDlg::OnOpenCom() {
         m_btnOpenCom.SetWindowText(QStringLiteral("Open"));
         m_ctrlComm.SetPortOpen(false);
         m_dRoll = m_dPitch = m_dHeading = 0.0;
-        SetDlgItemText(IDC_STATIC_ROLL, Printf("%.2f", m_dRoll));
-        SetDlgItemText(IDC_STATIC_PITCH, Printf("%.2f", m_dPitch));
-        SetDlgItemText(IDC_STATIC_HEADING, Printf("%.1f", m_dHeading));
+        SetDlgItemText(IDC_STATIC_ROLL, FormatReading("%.2f", m_dRoll));
+        SetDlgItemText(IDC_STATIC_PITCH, FormatReading("%.2f", m_dPitch));
+        SetDlgItemText(IDC_STATIC_HEADING, FormatReading("%.1f", m_dHeading));
         m_btnGoStop.SetWindowText(QStringLiteral("GO"));
     }
 }
@@ -470,8 +467,8 @@ void CCompassDlg::OnTimer(int id) {
     const std::uint8_t pending = g_nPendingCommand;
     if (pending >= 1 && pending <= kPendingRows.size()) {
         const PendingRow& entry = kPendingRows[pending - 1];
-        if (entry.autoOutput >= 0)
-            g_bAutoOutput = static_cast<std::uint8_t>(entry.autoOutput);
+        if (entry.outputMode != OutputModeEffect::Unchanged)
+            g_bAutoOutput = entry.outputMode == OutputModeEffect::Automatic ? 1 : 0;
         SendCommandRow(entry.row);
         g_nPendingCommand = 0;
     }
@@ -496,31 +493,24 @@ void CCompassDlg::OnCommMscomm() {
 }
 
 bool CCompassDlg::FeedInput(const QByteArray& input) {
-    // A read larger than the working array is fed through it in order, piece by piece.
-    std::array<std::uint8_t, kWorkingArraySize> work;
-    for (qsizetype offset = 0; offset < input.size(); offset += kWorkingArraySize) {
-        const std::size_t count = std::min<std::size_t>(
-            kWorkingArraySize, static_cast<std::size_t>(input.size() - offset));
-        std::memcpy(work.data(), input.constData() + offset, count);
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::uint8_t byte = work[i];
-            LogReceivedByte(m_strFrameHex, byte);
-            switch (FeedByte(byte)) {
-                case FeedOutcome::Stored:
-                    break;
-                case FeedOutcome::Rejected:
-                    LogRejectedBytes(m_strReceived, m_strFrameHex);
-                    return true;  // the rest of this read is dropped
-                case FeedOutcome::Complete:
-                    if (!LogCompletedFrame(m_strReceived, m_strFrameHex)) {
-                        MessageBox(QStringLiteral("creat file is fail!"));
-                        return false;
-                    }
-                    CountCompletedFrame();
-                    if (AssembledFrameChecksumHolds())
-                        DispatchResponse();
-                    break;
-            }
+    for (const char c : input) {
+        const auto byte = static_cast<std::uint8_t>(c);
+        LogReceivedByte(m_strFrameHex, byte);
+        switch (FeedByte(byte)) {
+            case FeedOutcome::Stored:
+                break;
+            case FeedOutcome::Rejected:
+                LogRejectedBytes(m_strReceived, m_strFrameHex);
+                return true;  // the rest of this read is dropped
+            case FeedOutcome::Complete:
+                if (!LogCompletedFrame(m_strReceived, m_strFrameHex)) {
+                    MessageBox(QStringLiteral("creat file is fail!"));
+                    return false;
+                }
+                CountCompletedFrame();
+                if (AssembledFrameChecksumHolds())
+                    DispatchResponse();
+                break;
         }
     }
     return true;
@@ -535,45 +525,45 @@ void CCompassDlg::ShowAcknowledgement(bool success) {
 }
 
 void CCompassDlg::DispatchResponse() {
-    // Take what is needed first: a box below runs a nested loop in which more bytes arrive.
     const std::uint8_t* frame = AssembledFrame();
-    const std::uint8_t code = frame[3];
-    const std::uint8_t b4 = frame[4];
-    switch (code) {
-        case 0x84:
-            m_dPitch = DecodeBcdReading(frame[4], frame[5], frame[6]);
-            m_dRoll = DecodeBcdReading(frame[7], frame[8], frame[9]);
-            m_dHeading = DecodeBcdReading(frame[10], frame[11], frame[12]);
+    const std::uint8_t status = frame[4];  // the first payload byte: success or error
+    switch (frame[3]) {
+        case ANS_READ: {
+            const Reading reading = DecodeReading(frame);
+            m_dPitch = reading.pitch;
+            m_dRoll = reading.roll;
+            m_dHeading = reading.heading;
             break;
-        case 0x85:
-        case 0x8B:
-            ShowAcknowledgement(b4 == 0);
+        }
+        case ANS_ZERO:
+        case ANS_SET_BAUD:
+            ShowAcknowledgement(status == kAnswerSuccess);
             break;
-        case 0x8F:
-            if (b4 == 0)
+        case ANS_SET_ADDRESS:
+            if (status == kAnswerSuccess)
                 m_nAddress = m_nNewAddress;
-            ShowAcknowledgement(b4 == 0);
+            ShowAcknowledgement(status == kAnswerSuccess);
             break;
-        case 0x88:
-            if (b4 == 0xFF) {
+        case ANS_CAL_SAMPLES:
+            if (status == kCalibrationError) {
                 MessageBox(QStringLiteral("Calibration Error!"), QStringLiteral("Error"));
             } else {
                 MessageBeep();
-                SetDlgItemText(IDC_STATIC_SAMPLES, QString::number(b4));
+                SetDlgItemText(IDC_STATIC_SAMPLES, QString::number(status));
                 g_bSampleWait = 0;
                 m_btnManual.EnableWindow(true);
                 m_btnManual.SetWindowText(QStringLiteral("Manual"));
             }
             break;
-        case 0x89:
-            if (b4 == 0xFF) {
+        case ANS_CAL_STOP:
+            if (status == kCalibrationError) {
                 MessageBox(QStringLiteral("Calibration Stop Error!"), QStringLiteral("Error"));
             } else {
                 ShowCoverage(frame[5], frame[6], frame[7]);
             }
             break;
-        case 0x8A:
-            if (b4 == 0xFF) {
+        case ANS_CAL_SAVE:
+            if (status == kCalibrationError) {
                 MessageBox(QStringLiteral("Calibration Save Error!"), QStringLiteral("Error"));
             } else {
                 MessageBeep();

@@ -32,7 +32,9 @@ QtTextFormat QtTextFormatFromDrawText(unsigned format);
 
 // A static text control that draws its text without a background, so whatever its parent shows
 // beneath it stays visible around the letters, and that has the parent repaint the area under
-// it when its text changes, so nothing of the previous text remains.
+// it when its text changes, so nothing of the previous text remains. No label of the main window
+// uses it (its labels over pictures take their colours from the window's colour handler); it is
+// kept, with its tests, for a label that must let a picture show through its text.
 class CClearStatic : public CStatic {
 public:
     CClearStatic();
