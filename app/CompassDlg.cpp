@@ -591,7 +591,7 @@ void CCompassDlg::OnClearReceived() {
 void CCompassDlg::OnBrowseFolder() {
     const auto folder = BrowseForFolder(QStringLiteral("请选择要保存接收数据的文件夹"));
     if (folder && !folder->isEmpty()) {
-        m_strSaveFolder = folder->toStdString();
+        m_strSaveFolder = AbsoluteFolder(folder->toStdString());
         UpdateData(false);
     }
 }

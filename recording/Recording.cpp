@@ -1,11 +1,16 @@
 #include "Recording.h"
 
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <system_error>
+#include <vector>
 
 #include "TrafficLog.h"
 
@@ -13,34 +18,55 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The record file, open from the start of a recording to its stop. Appending through the one
+// descriptor keeps every block in the file that was created, whatever happens to its name.
+class RecordFile {
+public:
+    RecordFile() = default;
+    RecordFile(const RecordFile&) = delete;
+    RecordFile& operator=(const RecordFile&) = delete;
+    ~RecordFile() { Close(); }
+
+    // Creates `name` in the current directory: exclusively, so nothing is ever truncated, and
+    // without following a link put there in advance. errno tells why it failed.
+    bool Create(const char* name) {
+        Close();
+        m_fd = ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_APPEND | O_CLOEXEC, 0666);
+        return m_fd >= 0;
+    }
+    bool IsOpen() const { return m_fd >= 0; }
+    int Fd() const { return m_fd; }
+    // False when the close reports a write that did not reach the file.
+    bool Close() {
+        if (m_fd < 0)
+            return true;
+        const int fd = m_fd;
+        m_fd = -1;
+        return ::close(fd) == 0 || errno == EINTR;
+    }
+
+private:
+    int m_fd = -1;
+};
+
 bool g_bRecording = false;
-// Name relative to the directory that was current at the start, and that name resolved to a
-// full path then, so appends reach the same file even if the current directory changes later.
+RecordFile g_recordFile;
+// The name, relative to the directory made current at the start, and that name resolved to a
+// full path then; the path is for the operator and the tests, appends go through the file.
 char g_szRecordName[20] = "";
 std::string g_recordPath;
 
-#ifdef _WIN32
-constexpr char kSeparator = '\\';
-#else
-constexpr char kSeparator = '/';
-#endif
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-// Closes explicitly so that a failing close (the last flush) is seen.
-bool CloseFile(FileHandle& file) {
-    return std::fclose(file.release()) == 0;
-}
-
-// Writes, flushes and closes; false if any of the three fails (a full disk shows at the flush).
-bool WriteAndClose(FileHandle& file, const std::string& text) {
-    bool ok = text.empty() || std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
-    ok = std::fflush(file.get()) == 0 && ok;
-    ok = CloseFile(file) && ok;
-    return ok;
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 std::string FormatTime(const char* format, const std::tm& when) {
@@ -49,22 +75,52 @@ std::string FormatTime(const char* format, const std::tm& when) {
     return std::string(text, length);
 }
 
+// The home directory of the user running the program, or empty when it has no entry.
+std::string HomeFromPasswordDatabase() {
+    const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    while (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE)
+        buffer.resize(buffer.size() * 2);
+    if (found == nullptr || found->pw_dir == nullptr)
+        return {};
+    return found->pw_dir;
+}
+
+// Removes the file just created under `name` in the current directory, unless the name now
+// stands for something else.
+void RemoveCreatedFile(const char* name, int fd) {
+    struct stat created {};
+    struct stat named {};
+    if (::fstat(fd, &created) == 0 && ::lstat(name, &named) == 0 &&
+        created.st_dev == named.st_dev && created.st_ino == named.st_ino)
+        ::unlink(name);
+}
+
 }  // namespace
 
 std::string DefaultSaveFolder() {
-#ifdef _WIN32
-    return "C:\\COMDATA";
-#else
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || *home == '\0') {
-        return "/tmp/COMDATA";
+    // Never a shared place such as /tmp: whoever creates the folder there first controls it.
+    const char* variable = std::getenv("HOME");
+    std::string home = variable != nullptr ? variable : "";
+    if (home.empty())
+        home = HomeFromPasswordDatabase();
+    if (home.empty()) {
+        std::error_code error;
+        home = fs::current_path(error).string();
     }
-    std::string folder = home;
-    if (folder.back() != '/') {
-        folder += '/';
-    }
-    return folder + "COMDATA";
-#endif
+    if (!home.empty() && home.back() != '/')
+        home += '/';
+    return AbsoluteFolder(home + "COMDATA");
+}
+
+std::string AbsoluteFolder(const std::string& folder) {
+    if (folder.empty())
+        return folder;
+    std::error_code error;
+    const fs::path absolute = fs::absolute(fs::path(folder), error);
+    return error ? folder : absolute.string();
 }
 
 RecordStart StartRecording(const std::string& folder, const std::tm& now) {
@@ -72,7 +128,7 @@ RecordStart StartRecording(const std::string& folder, const std::tm& now) {
     // Every prefix up to a separator, then the folder itself; failures (it exists, a root, no
     // permission) are ignored and the file then goes to whatever directory is current.
     for (std::size_t i = 0; i < folder.size(); ++i) {
-        if (folder[i] == kSeparator) {
+        if (folder[i] == '/') {
             fs::create_directory(fs::path(folder.substr(0, i + 1)), ignored);
         }
     }
@@ -87,12 +143,9 @@ RecordStart StartRecording(const std::string& folder, const std::tm& now) {
         if (fs::exists(fs::symlink_status(name, statusError))) {
             continue;
         }
-        // Exclusive creation: an existing record is never truncated, even one that appeared
-        // since the test above.
-        errno = 0;
-        FileHandle file(std::fopen(name, "wbx"));
-        if (!file) {
-            if (errno == EEXIST) {
+        // A name that appeared since the test above is passed over like any taken one.
+        if (!g_recordFile.Create(name)) {
+            if (errno == EEXIST || errno == ELOOP) {
                 continue;
             }
             return RecordStart::CreateFailed;
@@ -103,12 +156,13 @@ RecordStart StartRecording(const std::string& folder, const std::tm& now) {
         g_recordPath = pathError ? std::string(name) : full.string();
 
         std::error_code existsError;
-        if (!fs::exists(name, existsError)) {
+        if (!fs::exists(fs::symlink_status(name, existsError))) {
+            g_recordFile.Close();
             return RecordStart::NotFound;
         }
-        if (!WriteAndClose(file, RecordHeaderLine(now))) {
-            std::error_code removeError;
-            fs::remove(g_recordPath, removeError);
+        if (!AppendRecordBlock(RecordHeaderLine(now))) {
+            RemoveCreatedFile(name, g_recordFile.Fd());
+            g_recordFile.Close();
             return RecordStart::CreateFailed;
         }
         g_bRecording = true;
@@ -119,14 +173,17 @@ RecordStart StartRecording(const std::string& folder, const std::tm& now) {
 
 RecordStop StopRecording(const std::string& received, const std::tm& now) {
     g_bRecording = false;
+    RecordStop outcome = RecordStop::Stopped;
     // Lines are pending only when a frame line came since the last block.
     if (FramesSinceFlush() != 0 && !AppendRecordBlock(received)) {
-        return RecordStop::BlockFailed;
+        outcome = RecordStop::BlockFailed;
+    } else if (!AppendRecordBlock(RecordEndLine(now))) {
+        outcome = RecordStop::EndLineFailed;
     }
-    if (!AppendRecordBlock(RecordEndLine(now))) {
-        return RecordStop::EndLineFailed;
+    if (!g_recordFile.Close() && outcome == RecordStop::Stopped) {
+        outcome = RecordStop::EndLineFailed;
     }
-    return RecordStop::Stopped;
+    return outcome;
 }
 
 bool IsRecording() {
@@ -142,11 +199,22 @@ std::string RecordFilePath() {
 }
 
 bool AppendRecordBlock(const std::string& text) {
-    FileHandle file(std::fopen(g_recordPath.c_str(), "ab"));
-    if (!file) {
+    if (!g_recordFile.IsOpen()) {
         return false;
     }
-    return WriteAndClose(file, text);
+    const int fd = g_recordFile.Fd();
+    struct stat before {};
+    if (::fstat(fd, &before) != 0) {
+        return false;
+    }
+    if (WriteAll(fd, text.data(), text.size())) {
+        return true;
+    }
+    // A block cut short (a full disk) must not stay: the lines go out again with the next
+    // block, and would then be in the file twice, the first time cut in the middle.
+    while (::ftruncate(fd, before.st_size) != 0 && errno == EINTR) {
+    }
+    return false;
 }
 
 std::string RecordHeaderLine(const std::tm& when) {
@@ -160,10 +228,6 @@ std::string RecordEndLine(const std::tm& when) {
 std::tm LocalTimeNow() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
     localtime_r(&now, &local);
-#endif
     return local;
 }

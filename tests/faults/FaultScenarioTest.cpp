@@ -19,6 +19,7 @@
 #include <random>
 #include <sstream>
 
+#include "FileSizeLimit.h"
 #include "Recording.h"
 #include "Response.h"
 #include "WindowFixture.h"
@@ -246,19 +247,18 @@ TEST_F(Faults, RecordFileUnwritableForAWhileReportsEachFailedBlockAndResumes) {
     const fs::path record = RecordFilePath();
     std::vector<std::string> lines = Stream(0, 60);
 
-    // A directory in the file's place cannot be appended to, even by root.
-    const fs::path aside = record.string() + ".aside";
-    fs::rename(record, aside);
-    fs::create_directory(record);
     const auto failing = NumberedReading(60);
-    Receive(failing);
-    ExpectOneBox("creat file is fail!", "TORVA", BoxIcon::Exclamation);
-    EXPECT_EQ(dlg->m_strFrameHex, Hex(failing) + ' ') << "the refused line waits to be logged";
-    EXPECT_TRUE(IsRecording());
-
-    fs::remove(record);
-    fs::rename(aside, record);
-    // The waiting text joins the next frame's line; the next block carries everything.
+    {
+        // Room for part of the block only, as on a disk that fills up.
+        const FileSizeLimit full(record, 100);
+        ASSERT_TRUE(full.Held());
+        Receive(failing);
+        ExpectOneBox("creat file is fail!", "TORVA", BoxIcon::Exclamation);
+        EXPECT_EQ(dlg->m_strFrameHex, Hex(failing) + ' ') << "the refused line waits to be logged";
+        EXPECT_TRUE(IsRecording());
+        EXPECT_EQ(FileLines(record).size(), 1u) << "the failed block left a piece behind";
+    }
+    // The waiting text joins the next frame's line; the next block carries everything, once.
     std::vector<std::string> more = Stream(61, 61);
     more.front() = Hex(failing) + ' ' + more.front();
     lines.insert(lines.end(), more.begin(), more.end());

@@ -1,17 +1,27 @@
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sched.h>
 #include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 
+#include "FileSizeLimit.h"
 #include "Recording.h"
 #include "TrafficLog.h"
 
@@ -105,10 +115,60 @@ const std::tm kStop = Time("2001-01-02 00:00:09");
 const std::string kHeader = "Date: 2026-12-07  Time:09:05:03\r\n";
 const std::string kEndLine = "End Date: 2001-01-02  Time:00:00:09\r\n";
 
-// Points the record file at a device where every write fails with "no space".
-void ReplaceRecordFileByDevFull() {
-    fs::remove(RecordFilePath());
-    fs::create_symlink("/dev/full", RecordFilePath());
+// A 64 KiB file system of this process's own (root only), so that a real disk can be filled.
+class SmallFileSystem {
+public:
+    explicit SmallFileSystem(const fs::path& at) : m_at(at) {
+        fs::create_directory(at);
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("torva", at.c_str(), "tmpfs", 0, "size=64k") != 0) {
+            m_error = std::strerror(errno);
+            return;
+        }
+        m_mounted = true;
+    }
+    ~SmallFileSystem() {
+        if (!m_mounted)
+            return;
+        std::error_code ignored;
+        fs::current_path("/", ignored);
+        ::umount2(m_at.c_str(), MNT_DETACH);
+    }
+    bool Mounted() const { return m_mounted; }
+    const std::string& Error() const { return m_error; }
+
+    // Fills every free block; the record file's last block keeps the room it has.
+    void Fill() {
+        std::ofstream filler(m_at / "filler", std::ios::binary);
+        const std::string chunk(4096, 'x');
+        while (filler.write(chunk.data(), chunk.size()) && filler.flush()) {
+        }
+    }
+    void Free() { fs::remove(m_at / "filler"); }
+
+private:
+    fs::path m_at;
+    bool m_mounted = false;
+    std::string m_error;
+};
+
+// Runs `action` in a child process as user nobody (as the test's own user when not root), the
+// way another user of a shared folder would act; false when it failed.
+bool AsAnotherUser(const std::function<bool()>& action) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0) {
+            const passwd* nobody = ::getpwnam("nobody");
+            if (nobody == nullptr || ::setgroups(0, nullptr) != 0 ||
+                ::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0)
+                ::_exit(3);
+        }
+        ::_exit(action() ? 0 : 1);  // no leak check: it cannot inspect a changed user
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
 }
 
 // A script of sends: R read request, C counted, U uncounted (each with a repeat count), and
@@ -213,14 +273,34 @@ TEST(RecordLines, FormatsAndDefaultFolder) {
     std::tm now = LocalTimeNow();
     EXPECT_NEAR(static_cast<double>(std::mktime(&now)), static_cast<double>(std::time(nullptr)), 2);
 
-    for (const auto& [home, folder] : {std::pair{"/home/op", "/home/op/COMDATA"},
-                                       {"/home/op/", "/home/op/COMDATA"},
-                                       {"", "/tmp/COMDATA"}}) {
-        ASSERT_EQ(setenv("HOME", home, 1), 0);
+    // Without HOME the password database names the home; never a shared folder such as /tmp.
+    const std::string own = std::string(::getpwuid(::getuid())->pw_dir) + "/COMDATA";
+    const std::string here = fs::current_path().string();
+    for (const auto& [home, folder] :
+         {std::pair<std::string, std::string>{"/home/op", "/home/op/COMDATA"},
+          {"/home/op/", "/home/op/COMDATA"},
+          {"relh", here + "/relh/COMDATA"},
+          {"", own}}) {
+        ASSERT_EQ(setenv("HOME", home.c_str(), 1), 0);
         EXPECT_EQ(DefaultSaveFolder(), folder) << home;
     }
     ASSERT_EQ(unsetenv("HOME"), 0);
-    EXPECT_EQ(DefaultSaveFolder(), "/tmp/COMDATA");
+    EXPECT_EQ(DefaultSaveFolder(), own);
+}
+
+// The default folder under a relative HOME is fixed once: a second recording goes beside the
+// first, not into a copy of the path below it.
+TEST(StartRecording, RelativeHomeKeepsOneFolder) {
+    TempFolder tmp;
+    fs::current_path(tmp.path());
+    ASSERT_EQ(setenv("HOME", "relh", 1), 0);
+    const std::string folder = DefaultSaveFolder();
+    for (int n = 0; n < 2; ++n) {
+        ASSERT_EQ(StartRecording(folder, kStart), RecordStart::Started);
+        ASSERT_EQ(StopRecording("", kStop), RecordStop::Stopped);
+    }
+    EXPECT_EQ(ReadFile(tmp.path() / "relh" / "COMDATA" / "Rec01.txt"), kHeader + kEndLine);
+    EXPECT_FALSE(fs::exists(tmp.path() / "relh" / "COMDATA" / "relh"));
 }
 
 TEST(StartRecording, CreatesTheFolderAndItsParentsAndWritesTheHeader) {
@@ -329,25 +409,99 @@ TEST(Recording, StartAndStopWithFivePendingFramesElsewhere) {
     EXPECT_EQ(FramesSinceFlush(), 5u);
 }
 
-TEST(Recording, FailedBlockWriteKeepsTheLineAndTheLog) {
+// A block that fails part way (the file may take only some of it) leaves the file exactly as
+// it was; the lines stay in the log, the refused frame's text waits, and the next block writes
+// each line once.
+enum class BlockFault { FileSizeLimit, FullFileSystem };
+
+class FailedBlock : public ::testing::TestWithParam<BlockFault> {};
+
+TEST_P(FailedBlock, LeavesTheFileAsItWasAndTheRetryWritesEachLineOnce) {
     TempFolder tmp;
-    ASSERT_EQ(StartRecording(tmp.path().string(), kStart), RecordStart::Started);
-    ReplaceRecordFileByDevFull();
+    fs::path folder = tmp.path();
+    std::optional<SmallFileSystem> small;
+    if (GetParam() == BlockFault::FullFileSystem) {
+        small.emplace(tmp.path() / "small");
+        if (!small->Mounted())
+            GTEST_SKIP() << "cannot mount a small file system (needs root): " << small->Error();
+        folder = tmp.path() / "small";
+    }
+    ASSERT_EQ(StartRecording(folder.string(), kStart), RecordStart::Started);
     Logs logs;
-    ASSERT_TRUE(logs.Frames(0, 60));
-    EXPECT_FALSE(logs.Frames(60));
-    EXPECT_EQ(logs.received, Lines(0, 60));
-    EXPECT_EQ(logs.frameHex, "68 04 3C 84 C4 ");
-    EXPECT_TRUE(IsRecording());
-    // The next frame's line carries the kept text at its front, after the 60 lines.
-    ASSERT_TRUE(logs.Frames(61));
-    EXPECT_EQ(logs.received, Lines(0, 60) + "68 04 3C 84 C4 " + Lines(61));
-    EXPECT_EQ(FramesSinceFlush(), 1u);
+    // Three blocks written and 60 lines pending: the next block crosses into a new page of
+    // the file system, so only part of it finds room.
+    ASSERT_TRUE(logs.Frames(0, 240));
+    const std::string before = kHeader + Lines(0, 180);
+    ASSERT_EQ(ReadFile(RecordFilePath()), before);
+    {
+        std::optional<FileSizeLimit> limit;
+        if (small)
+            small->Fill();
+        else
+            limit.emplace(RecordFilePath(), 100);
+        EXPECT_FALSE(logs.Frames(240));
+        EXPECT_EQ(ReadFile(RecordFilePath()), before) << "a failed block left bytes behind";
+        EXPECT_EQ(logs.received, Lines(180, 60));
+        EXPECT_EQ(logs.frameHex, "68 04 F0 84 78 ");
+        EXPECT_TRUE(IsRecording());
+        if (small)
+            small->Free();
+    }
+    // The next frame's line carries the kept text at its front; the next block has it all.
+    ASSERT_TRUE(logs.Frames(241, 61));
+    ASSERT_EQ(StopRecording(logs.received, kStop), RecordStop::Stopped);
+    EXPECT_EQ(ReadFile(RecordFilePath()),
+              kHeader + Lines(0, 240) + "68 04 F0 84 78 " + Lines(241, 61) + kEndLine);
 }
 
-// With a frame pending the block fails first; without one the end line does, whether the
-// file is full or cannot be opened at all. Recording is off afterwards either way.
-enum class StopFault { FullWithFrame, Full, Directory };
+INSTANTIATE_TEST_SUITE_P(Recording, FailedBlock,
+                         ::testing::Values(BlockFault::FileSizeLimit, BlockFault::FullFileSystem));
+
+// Another user of a folder that anyone may write (as /tmp/COMDATA was) puts a link to a
+// private file of the operator in place of the record, or the folder is renamed: the record
+// goes on in the file that was created, and nothing reaches the link's target.
+enum class Tamper { LinkSwappedByAnotherUser, FolderRenamed };
+
+class RecordUnderTampering : public ::testing::TestWithParam<Tamper> {};
+
+TEST_P(RecordUnderTampering, KeepsWritingTheFileItCreated) {
+    TempFolder tmp;
+    const fs::path shared = tmp.path() / "shared";
+    const fs::path privateFile = tmp.path() / "private.txt";
+    WriteFile(privateFile, "the operator's own\n");
+    fs::permissions(privateFile, fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_EQ(StartRecording(shared.string(), kStart), RecordStart::Started);
+    fs::permissions(shared, fs::perms::all);  // anyone may write, no sticky bit
+    fs::permissions(tmp.path(), fs::perms::owner_all | fs::perms::others_exec);
+    Logs logs;
+    ASSERT_TRUE(logs.Frames(0, 90));
+
+    fs::path record = shared / "Rec00.txt";
+    if (GetParam() == Tamper::LinkSwappedByAnotherUser) {
+        ASSERT_TRUE(AsAnotherUser([&] {
+            std::error_code error;
+            fs::rename(record, shared / "moved.txt", error);
+            return !error && ::symlink(privateFile.c_str(), record.c_str()) == 0;
+        }));
+        record = shared / "moved.txt";
+    } else {
+        fs::rename(shared, tmp.path() / "renamed");
+        record = tmp.path() / "renamed" / "Rec00.txt";
+    }
+    ASSERT_TRUE(logs.Frames(90, 90));
+    ASSERT_EQ(StopRecording(logs.received, kStop), RecordStop::Stopped);
+    EXPECT_EQ(ReadFile(privateFile), "the operator's own\n");
+    EXPECT_EQ(ReadFile(record), kHeader + Lines(0, 180) + kEndLine);
+}
+
+INSTANTIATE_TEST_SUITE_P(Recording, RecordUnderTampering,
+                         ::testing::Values(Tamper::LinkSwappedByAnotherUser,
+                                           Tamper::FolderRenamed));
+
+// With a frame pending the block fails first; without one the end line does, whether nothing
+// or only part of it finds room. Recording is off afterwards either way, and the file keeps
+// nothing of the failed piece.
+enum class StopFault { FullWithFrame, Full, EndLineCut };
 
 class StopFailure : public ::testing::TestWithParam<StopFault> {};
 
@@ -358,20 +512,17 @@ TEST_P(StopFailure, IsReportedAndEndsTheRecording) {
     if (GetParam() == StopFault::FullWithFrame) {
         ASSERT_TRUE(logs.Frames(1));
     }
-    if (GetParam() == StopFault::Directory) {
-        fs::remove(RecordFilePath());
-        fs::create_directory(RecordFilePath());
-    } else {
-        ReplaceRecordFileByDevFull();
-    }
+    const FileSizeLimit limit(RecordFilePath(), GetParam() == StopFault::EndLineCut ? 5 : 0);
+    ASSERT_TRUE(limit.Held());
     EXPECT_EQ(StopRecording(logs.received, kStop), GetParam() == StopFault::FullWithFrame
                                                        ? RecordStop::BlockFailed
                                                        : RecordStop::EndLineFailed);
     EXPECT_FALSE(IsRecording());
+    EXPECT_EQ(ReadFile(RecordFilePath()), kHeader);
 }
 
 INSTANTIATE_TEST_SUITE_P(Recording, StopFailure,
                          ::testing::Values(StopFault::FullWithFrame, StopFault::Full,
-                                           StopFault::Directory));
+                                           StopFault::EndLineCut));
 
 }  // namespace
