@@ -5,4 +5,9 @@ class CMainApp {
 public:
     // Runs the whole program; returns false so that no further message loop runs.
     bool InitInstance();
+    // The signal (SIGTERM, SIGINT, SIGHUP) that closed the window; 0 when the operator did.
+    int ClosingSignal() const { return m_nClosingSignal; }
+
+private:
+    int m_nClosingSignal = 0;
 };

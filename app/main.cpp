@@ -1,11 +1,17 @@
 #include <QApplication>
+#include <csignal>
 
 #include "MainApp.h"
 
 int main(int argc, char** argv) {
+    // A file-size limit then fails the record write, which is reported, instead of killing the
+    // program with the recording's last lines unwritten.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("TORVA"));
     CMainApp theApp;
     theApp.InitInstance();
-    return 0;
+    // Ended by a signal: say so the way a shell does, after the orderly close.
+    const int signal = theApp.ClosingSignal();
+    return signal == 0 ? 0 : 128 + signal;
 }

@@ -33,9 +33,10 @@ wait_for() {
     done
 }
 
-# start_display: an Xvfb of our own; exports DISPLAY.
+# start_display: an Xvfb of our own; exports DISPLAY. It does not reset when its last client
+# goes: a console started while it resets cannot connect.
 start_display() {
-    Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp 5>"$work/display" 2>/dev/null &
+    Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp -noreset 5>"$work/display" 2>/dev/null &
     xdrive_pids+=($!)
     wait_for 10 test -s "$work/display" || return 1
     export DISPLAY=":$(cat "$work/display")"
@@ -50,11 +51,13 @@ start_simulator() {
     device=$(head -n 1 "$work/sim.out")
 }
 
-# start_console: the console with Com1 on the simulator's device and its own HOME (so record
-# files land in $work/home/COMDATA); sets `torva_pid` and `window`.
+# start_console [WRAPPER ARGS...]: the console with Com1 on the simulator's device and its own
+# HOME (so record files land in $work/home/COMDATA), run through WRAPPER when one is given (such
+# as a simulator's --run, which sets Com1 itself); sets `torva_pid` (the wrapper's when given)
+# and `window`.
 start_console() {
     mkdir -p "$work/home"
-    HOME=$work/home TORVA_COM1=$device QT_QPA_PLATFORM=xcb "$torva" >"$work/torva.log" 2>&1 &
+    HOME=$work/home TORVA_COM1=${device:-} QT_QPA_PLATFORM=xcb "$@" "$torva" >"$work/torva.log" 2>&1 &
     torva_pid=$!
     xdrive_pids+=($torva_pid)
     window=""
