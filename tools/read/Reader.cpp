@@ -4,8 +4,11 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <algorithm>
+#include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 
 #include "CommandTable.h"
 #include "Response.h"
@@ -29,7 +32,21 @@ QByteArray ReadRequest(unsigned address) {
                       static_cast<qsizetype>(frame.size()));
 }
 
+// Milliseconds of a duration in seconds, for a QTimer: rounded, at least 1, at most a day.
+int Milliseconds(double seconds) {
+    const double ms = std::clamp(seconds * 1000.0, 1.0, kMaxTimeout * 1000.0);
+    return static_cast<int>(std::llround(ms));
+}
+
 }  // namespace
+
+int PollPeriodMs(double rate) {
+    return Milliseconds(1.0 / std::clamp(rate, kMinRate, kMaxRate));
+}
+
+int TimeoutMs(double seconds) {
+    return Milliseconds(seconds);
+}
 
 void InstallStopSignals() {
     std::signal(SIGINT, RequestStop);
@@ -46,9 +63,14 @@ Reader::Reader(const ReadOptions& options, QObject* parent) : QObject(parent), m
         if (g_stopRequested)
             Finish(kReadOk);
     });
+    // Its own timer: a check at poll ticks would take a slow rate for silence, and with a rate
+    // of one a day would come too late.
+    m_noAnswer.setSingleShot(true);
+    m_noAnswer.setTimerType(Qt::PreciseTimer);
+    connect(&m_noAnswer, &QTimer::timeout, this, &Reader::OnNoAnswer);
 }
 
-bool Reader::Start() {
+int Reader::Start() {
     const QByteArray device = m_options.device.toLocal8Bit();
     m_port.setPortName(m_options.device);
     m_port.setBaudRate(m_options.baud);
@@ -75,34 +97,46 @@ bool Reader::Start() {
         }
         std::fprintf(stderr, "torva-read: %s: %s (%s)\n", device.constData(), why,
                      m_port.errorString().toLocal8Bit().constData());
-        return false;
+        return kReadOpenFailed;
     }
-    std::fprintf(stdout, "time,pitch,roll,heading\n");
-    std::fflush(stdout);
+    if (!PrintLine("time,pitch,roll,heading\n")) {
+        m_port.close();
+        return kReadOutputFailed;
+    }
     m_clock.start();
-    m_lastReadingAt = 0;
     m_stopCheck.start();
-    m_poll.start(std::max(1, static_cast<int>(1000.0 / m_options.rate + 0.5)));
+    m_poll.start(PollPeriodMs(m_options.rate));
     QTimer::singleShot(0, this, &Reader::Poll);  // first request from inside the event loop
-    return true;
+    return kReadOk;
 }
 
 void Reader::Poll() {
     if (m_finished)
         return;
-    const qint64 now = m_clock.nsecsElapsed();
-    if (now - m_lastReadingAt > static_cast<qint64>(m_options.timeout * 1e9)) {
-        std::fprintf(stderr, "torva-read: %s: no answer within %g s\n",
-                     m_options.device.toLocal8Bit().constData(), m_options.timeout);
-        m_missed += m_awaiting ? 1 : 0;
-        Finish(kReadNoAnswer);
-        return;
-    }
     if (m_awaiting)
         ++m_missed;
+    else
+        m_noAnswer.start(TimeoutMs(m_options.timeout));
     m_port.write(ReadRequest(m_options.address));
-    m_sentAt = now;
+    m_sentAt = m_clock.nsecsElapsed();
     m_awaiting = true;
+}
+
+void Reader::OnNoAnswer() {
+    if (m_finished)
+        return;
+    std::fprintf(stderr, "torva-read: %s: no answer within %g s\n",
+                 m_options.device.toLocal8Bit().constData(), m_options.timeout);
+    ++m_missed;
+    Finish(kReadNoAnswer);
+}
+
+bool Reader::PrintLine(const char* line) {
+    if (std::fputs(line, stdout) >= 0 && std::fflush(stdout) == 0)
+        return true;
+    std::fprintf(stderr, "torva-read: cannot write the readings to standard output: %s\n",
+                 std::strerror(errno));
+    return false;
 }
 
 void Reader::OnReadyRead() {
@@ -124,12 +158,16 @@ void Reader::OnReadyRead() {
         if (m_awaiting)
             m_roundTripsMs.push_back(static_cast<double>(now - m_sentAt) / 1e6);
         m_awaiting = false;
-        m_lastReadingAt = now;
+        m_noAnswer.stop();
         const QByteArray time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toLatin1();
-        std::fprintf(stdout, "%s,%.2f,%.2f,%.2f\n", time.constData(),
-                     DecodeBcdReading(f[4], f[5], f[6]), DecodeBcdReading(f[7], f[8], f[9]),
-                     DecodeBcdReading(f[10], f[11], f[12]));
-        std::fflush(stdout);
+        char line[128];
+        std::snprintf(line, sizeof line, "%s,%.2f,%.2f,%.2f\n", time.constData(),
+                      DecodeBcdReading(f[4], f[5], f[6]), DecodeBcdReading(f[7], f[8], f[9]),
+                      DecodeBcdReading(f[10], f[11], f[12]));
+        if (!PrintLine(line)) {
+            Finish(kReadOutputFailed);
+            return;
+        }
         if (++m_readings == m_options.count)
             Finish(kReadOk);
     }
@@ -153,6 +191,7 @@ void Reader::Finish(int status) {
     m_finished = true;
     m_poll.stop();
     m_stopCheck.stop();
+    m_noAnswer.stop();
     if (m_port.isOpen())
         m_port.close();
     PrintSummary();

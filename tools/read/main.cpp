@@ -1,5 +1,6 @@
 #include <QCoreApplication>
 #include <QRegularExpression>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -36,9 +37,11 @@ OPTIONS
                         device path. Default Com1.
     --baud B            2400, 4800, 9600, 19200, 38400 or 115200 (default 9600)
     --address A         module address, 0 to 255 (default 0)
-    --rate HZ           requests per second, above 0 and at most 100 (default 10)
+    --rate HZ           requests per second, from 0.0000116 (one a day) to 100
+                        (default 10)
     --count N           stop after N readings (default: run until stopped)
-    --timeout S         give up when no reading came for S seconds (default 3)
+    --timeout S         give up when a request has waited S seconds without a reading
+                        (default 3, at most 86400)
     -h, --help          show this text
 
 EXIT STATUS
@@ -48,6 +51,7 @@ EXIT STATUS
         or permission denied
     3   no reading within the time-out
     4   the device failed or vanished while in use
+    5   the readings could not be written to standard output (a full disk, /dev/full)
 
 EXAMPLES
     torva-read --port Com3 --count 10
@@ -90,6 +94,8 @@ std::optional<QString> Device(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A file-size limit fails the write, which is reported, instead of ending the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     ReadOptions options;
     std::string port = "Com1";
     for (int i = 1; i < argc; ++i) {
@@ -117,8 +123,8 @@ int main(int argc, char** argv) {
             options.address = static_cast<unsigned>(*address);
         } else if (arg == "--rate") {
             const auto rate = Number(value);
-            if (!rate || !(*rate > 0) || *rate > 100)
-                return Usage("--rate: expected above 0 and at most 100: " + value);
+            if (!rate || !(*rate >= kMinRate) || *rate > kMaxRate)
+                return Usage("--rate: expected 0.0000116 (one request a day) to 100: " + value);
             options.rate = *rate;
         } else if (arg == "--count") {
             const auto count = Whole(value, 1, 1LL << 60);
@@ -127,8 +133,8 @@ int main(int argc, char** argv) {
             options.count = *count;
         } else if (arg == "--timeout") {
             const auto timeout = Number(value);
-            if (!timeout || !(*timeout > 0) || *timeout > 86400)
-                return Usage("--timeout: expected seconds above 0: " + value);
+            if (!timeout || !(*timeout > 0) || *timeout > kMaxTimeout)
+                return Usage("--timeout: expected seconds above 0, at most 86400: " + value);
             options.timeout = *timeout;
         } else {
             return Usage("unknown option: " + arg);
@@ -142,7 +148,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     InstallStopSignals();
     Reader reader(options);
-    if (!reader.Start())
-        return kReadOpenFailed;
+    if (const int failed = reader.Start(); failed != kReadOk)
+        return failed;
     return QCoreApplication::exec();
 }
