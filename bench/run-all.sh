@@ -10,7 +10,7 @@ if [ $# -ne 1 ]; then
     exit 2
 fi
 bench_dir="$1/bench"
-for program in bench_assembler bench_window bench_soak; do
+for program in bench_assembler bench_window bench_soak bench_decode_memory; do
     if [ ! -x "$bench_dir/$program" ]; then
         echo "run-all.sh: $bench_dir/$program is missing: build with -DTORVA_BUILD_BENCH=ON" >&2
         exit 1
@@ -53,6 +53,9 @@ max_rate=$(awk '/max sustained rate:/ {print $(NF-1)}' "$bench_dir/max.txt")
 # A million frames through the window at the highest rate just found to hold (SOAK_RATE
 # overrides it): memory growth and losses.
 "$bench_dir/bench_soak" --frames 1000000 --rate "${SOAK_RATE:-${max_rate:-80000}}" 2> >(quiet_qt)
+
+# torva-decode's peak resident memory on a large generated record, CSV only and with the plot.
+"$bench_dir/bench_decode_memory" --megabytes 105 2> >(quiet_qt)
 
 # Start-up of the real program to its window mapped and painted, on a virtual X server.
 if command -v xvfb-run >/dev/null && [ -x "$1/app/torva" ]; then

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <ctime>
@@ -77,10 +78,13 @@ public:
         ++rejected;
     }
     void Stop() { ASSERT_EQ(StopRecording(m_received, Stamp(9, 6, 3)), RecordStop::Stopped); }
-    DecodedFile Decode() {
-        DecodedFile file;
+    // The file's summary; its frames, handed over one at a time, are kept in `frames`.
+    RecordSummary Decode(std::vector<DecodedFrame>& frames) {
+        RecordSummary file;
         std::string error;
-        EXPECT_TRUE(DecodeRecordFile(RecordFilePath(), file, error)) << error;
+        EXPECT_TRUE(DecodeRecordFile(RecordFilePath(), file, error, [&](const DecodedFrame& f) {
+            frames.push_back(f);
+        })) << error;
         return file;
     }
     int rejected = 0;
@@ -120,10 +124,10 @@ std::vector<Expected> Play(Session& session, int frames) {
     return written;
 }
 
-void ExpectFrames(const DecodedFile& file, const std::vector<Expected>& written) {
-    ASSERT_EQ(file.frames.size(), written.size());
+void ExpectFrames(const std::vector<DecodedFrame>& frames, const std::vector<Expected>& written) {
+    ASSERT_EQ(frames.size(), written.size());
     for (std::size_t i = 0; i < written.size(); ++i) {
-        const DecodedFrame& f = file.frames[i];
+        const DecodedFrame& f = frames[i];
         const Expected& e = written[i];
         SCOPED_TRACE("frame " + std::to_string(i));
         EXPECT_EQ(f.bytes, e.bytes);
@@ -142,11 +146,15 @@ void ExpectFrames(const DecodedFile& file, const std::vector<Expected>& written)
     }
 }
 
-std::vector<std::string> CsvLines(const std::vector<DecodedFile>& files) {
-    std::ostringstream out;
-    WriteCsv(out, files);
+std::vector<std::string> CsvLines(const RecordSummary& file,
+                                  const std::vector<DecodedFrame>& frames) {
+    const FrameClock clock(file);
+    std::string out = CsvHeader(clock.HasTimes());
+    for (std::size_t i = 0; i < frames.size(); ++i)
+        AppendCsvRow(out, file.name, frames[i], clock.HasTimes(),
+                     clock.TimeOf(static_cast<long long>(i)));
     std::vector<std::string> lines;
-    std::istringstream in(out.str());
+    std::istringstream in(out);
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
@@ -156,21 +164,27 @@ TEST(DecodeRecord, StoppedRecordingGivesExactlyTheFramesWrittenWithEstimatedTime
     Session session;
     const std::vector<Expected> written = Play(session, 150);  // two full blocks and a rest
     session.Stop();
-    const DecodedFile file = session.Decode();
-    ExpectFrames(file, written);
+    std::vector<DecodedFrame> frames;
+    const RecordSummary file = session.Decode(frames);
+    ExpectFrames(frames, written);
+    EXPECT_EQ(file.frames, 150);
+    EXPECT_EQ(file.badChecksums, std::count_if(written.begin(), written.end(),
+                                               [](const Expected& e) { return !e.ok; }));
     EXPECT_EQ(file.rejectedPieces, session.rejected);
-    EXPECT_TRUE(file.badLines.empty());
+    EXPECT_EQ(file.badLineCount, 0);
+    EXPECT_FALSE(file.YieldedNothing());
     ASSERT_TRUE(file.start && file.end);
     EXPECT_EQ(file.start->Text(), "2026-12-07 09:05:03");
     EXPECT_EQ(file.end->Text(), "2026-12-07 09:06:03");
 
-    const std::vector<std::string> times = EstimatedFrameTimes(file);
-    ASSERT_EQ(times.size(), written.size());
-    EXPECT_EQ(times.front(), "2026-12-07 09:05:03.000");
-    EXPECT_EQ(times[75], "2026-12-07 09:05:33.201");  // 60 s * 75 / 149
-    EXPECT_EQ(times.back(), "2026-12-07 09:06:03.000");
+    const FrameClock clock(file);
+    ASSERT_TRUE(clock.HasTimes());
+    EXPECT_EQ(clock.TimeOf(0), "2026-12-07 09:05:03.000");
+    EXPECT_EQ(clock.TimeOf(75), "2026-12-07 09:05:33.201");  // 60 s * 75 / 149
+    EXPECT_EQ(clock.TimeOf(149), "2026-12-07 09:06:03.000");
+    EXPECT_EQ(clock.TimeOf(150), "");
 
-    const std::vector<std::string> csv = CsvLines({file});
+    const std::vector<std::string> csv = CsvLines(file, frames);
     ASSERT_EQ(csv.size(), written.size() + 1);
     EXPECT_NE(csv[0].find(",time_estimated"), std::string::npos);
     // Bad checksums are listed with 0 and nothing decoded; answers carry status and coverage.
@@ -183,64 +197,148 @@ TEST(DecodeRecord, UnstoppedRecordingDecodesItsBlocksWithoutEstimatedTimes) {
     Session session;
     // The window closed while recording: only the two full 60-line blocks reached the file.
     const std::vector<Expected> written = Play(session, 130);
-    const DecodedFile file = session.Decode();
-    ExpectFrames(file, std::vector<Expected>(written.begin(), written.begin() + 120));
+    std::vector<DecodedFrame> frames;
+    const RecordSummary file = session.Decode(frames);
+    ExpectFrames(frames, std::vector<Expected>(written.begin(), written.begin() + 120));
     EXPECT_TRUE(file.start.has_value());
     EXPECT_FALSE(file.end.has_value());
-    EXPECT_TRUE(EstimatedFrameTimes(file).empty());
-    const std::vector<std::string> csv = CsvLines({file});
+    EXPECT_FALSE(FrameClock(file).HasTimes());
+    const std::vector<std::string> csv = CsvLines(file, frames);
     ASSERT_EQ(csv.size(), 121u);
     EXPECT_EQ(csv[0].find("time_estimated"), std::string::npos);
 }
 
 TEST(DecodeRecord, DamagedAndUnusualLinesAreCountedNotDropped) {
     const std::string reading = "68 0D 01 84 10 12 34 00 05 60 03 59 99 42 ";
+    const std::string start = "Date: 2026-12-07  Time:09:05:03";
     struct Case {
         const char* name;
         std::string text;
         std::size_t frames;
         int rejected;
-        std::vector<int> badLines;
+        std::vector<long long> badLines;
         bool end;
+        const char* reason = "";  // in the first bad line's reason
     };
     const std::vector<Case> cases = {
-        {"plain", "Date: 2026-12-07  Time:09:05:03\r\n" + reading + "\r\n", 1, 0, {}, false},
+        {"plain", start + "\r\n" + reading + "\r\n", 1, 0, {}, false},
         {"pieces before the end line",
          reading + "\r\n12 68 32 End Date: 2026-12-07  Time:09:05:04\r\n",
          1,
          2,
          {},
          true},
-        {"text that is not hex", "hello\r\n" + reading + "\r\n6 8 0D\r\n", 1, 0, {1, 3}, false},
+        {"text that is not hex",
+         "hello\r\n" + reading + "\r\n6 8 0D\r\n",
+         1,
+         0,
+         {1, 3},
+         false,
+         "not hex text: \"hello\""},
         {"frame cut short, the next still decodes",
          "68 0D 01 84 10\r\n" + reading + "\r\n",
          1,
          0,
          {1},
-         false},
+         false,
+         "ends inside a frame"},
         {"two frames on one line (a failed block write)",
          reading + reading + "\r\n",
          2,
          0,
          {},
          false},
-        {"bad end time", reading + "\r\nEnd Date: 2026-13-40  Time:09:05:04\r\n", 1, 0, {2}, false},
+        {"bad end time",
+         reading + "\r\nEnd Date: 2026-13-40  Time:09:05:04\r\n",
+         1,
+         0,
+         {2},
+         false,
+         "end line not understood"},
+        {"leap second at the end of the last four-digit year",
+         reading + "\r\nEnd Date: 9999-12-31  Time:23:59:60\r\n",
+         1,
+         0,
+         {},
+         true},
+        {"five-digit year",
+         reading + "\r\nEnd Date: 10000-01-01  Time:00:00:00\r\n",
+         1,
+         0,
+         {2},
+         false,
+         "end line not understood"},
+        {"a line far longer than any record line",
+         std::string(5000, '0') + "\r\n" + reading + "\r\n",
+         1,
+         0,
+         {1},
+         false,
+         "longer than 4096 characters"},
+        // Files that yield nothing say why.
+        {"CR-only line ends",
+         start + "\r" + reading + "\rEnd Date: 2026-12-07  Time:09:05:04\r",
+         0,
+         0,
+         {1},
+         false,
+         "carriage return inside the line"},
+        {"more after the stamp on the first line",
+         start + " " + reading + "\r\n",
+         0,
+         0,
+         {1},
+         false,
+         "start line not understood"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::istringstream in(c.text);
-        const DecodedFile file = DecodeRecord(in, "x");
-        ASSERT_EQ(file.frames.size(), c.frames);
+        std::vector<DecodedFrame> frames;
+        const RecordSummary file =
+            DecodeRecord(in, "x", [&](const DecodedFrame& f) { frames.push_back(f); });
+        ASSERT_EQ(frames.size(), c.frames);
+        EXPECT_EQ(file.frames, static_cast<long long>(c.frames));
         EXPECT_EQ(file.rejectedPieces, c.rejected);
-        EXPECT_EQ(file.badLines, c.badLines);
+        std::vector<long long> badLines;
+        for (const BadLine& bad : file.badLines)
+            badLines.push_back(bad.line);
+        EXPECT_EQ(badLines, c.badLines);
+        EXPECT_EQ(file.badLineCount, static_cast<long long>(c.badLines.size()));
+        if (!file.badLines.empty()) {
+            EXPECT_NE(file.badLines[0].reason.find(c.reason), std::string::npos)
+                << file.badLines[0].reason;
+        }
         EXPECT_EQ(file.end.has_value(), c.end);
-        const DecodedFrame& f = file.frames.back();
+        EXPECT_EQ(file.YieldedNothing(), c.frames == 0);
+        if (c.frames == 0)
+            continue;
+        const DecodedFrame& f = frames.back();
         EXPECT_TRUE(f.checksumOk);
         ASSERT_TRUE(f.pitch && f.roll && f.heading);
         EXPECT_NEAR(*f.pitch, -12.34, 1e-9);
         EXPECT_NEAR(*f.roll, 5.6, 1e-9);
         EXPECT_NEAR(*f.heading, 359.99, 1e-9);
     }
+}
+
+// A leap second prints as written and, for the estimated times, is the last moment of its
+// minute: nothing rolls over into the next day, or into a fifth digit of the year.
+TEST(DecodeRecord, LeapSecondStampsPrintAsWrittenAndStayInTheirMinute) {
+    RecordSummary file;
+    file.start = ParseRecordStamp("Date: 9999-12-31  Time:23:59:58");
+    file.end = ParseRecordStamp("Date: 9999-12-31  Time:23:59:60");
+    file.frames = 3;
+    ASSERT_TRUE(file.start && file.end);
+    EXPECT_EQ(file.end->Text(), "9999-12-31 23:59:60");
+    const FrameClock clock(file);
+    EXPECT_EQ(clock.TimeOf(0), "9999-12-31 23:59:58.000");
+    EXPECT_EQ(clock.TimeOf(1), "9999-12-31 23:59:59.000");
+    EXPECT_EQ(clock.TimeOf(2), "9999-12-31 23:59:59.999");
+    for (const char* text : {"Date: 2026-12-07  Time:09:05:61", "Date: 2026-02-29  Time:09:05:03",
+                             "Date: 2026-12-07  Time:09:05:03 ", "Date: 2026-12-07 Time:09:05:03",
+                             "Date: +026-12-07  Time:09:05:03"})
+        EXPECT_FALSE(ParseRecordStamp(text).has_value()) << text;
 }
 
 // Rows of `image` in column `x` whose pixel has exactly `colour`, as their mean.

@@ -46,11 +46,12 @@ struct Outcome {
     std::string out, err;
 };
 
-// Runs a shell command to its end (killed after 60 s), with its output kept.
-Outcome RunShell(const std::string& command) {
+// Runs a shell command to its end (killed after `seconds`), with its output kept.
+Outcome RunShell(const std::string& command, int seconds = 60) {
     const std::string out = Scratch("out"), err = Scratch("err");
-    const int rc =
-        std::system(("timeout -s KILL 60 " + command + " >" + out + " 2>" + err).c_str());
+    const int rc = std::system(
+        ("timeout -s KILL " + std::to_string(seconds) + " " + command + " >" + out + " 2>" + err)
+            .c_str());
     Outcome o{WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadText(out), ReadText(err)};
     std::remove(out.c_str());
     std::remove(err.c_str());
@@ -90,8 +91,23 @@ TEST(TorvaRead, FailuresEndWithAClearMessageAndTheirStatus) {
         std::string command;
         int status;
         std::vector<std::string> messages;
+        int seconds = 60;  // killed after this long
     };
     const std::vector<Case> cases = {
+        // The time-out runs from each request, whatever the rate.
+        {"rate below one request a time-out",
+         kSim + " --fixed 1,2,3 --run " + kRead + " --rate 0.4 --timeout 1 --count 2",
+         0,
+         {"2 readings, 2 frames"}},
+        {"silent module at a rate of one request a day",
+         kSim + " --silent --run " + kRead + " --rate 0.0000116 --timeout 0.5",
+         3,
+         {"no answer within 0.5 s", "1 missed answers"},
+         10},
+        {"readings to a full device",
+         kSim + " --fixed 1,2,3 --run bash -c '" + kRead + " --count 3 >/dev/full'",
+         5,
+         {"cannot write the readings to standard output: No space left on device"}},
         {"vanishing device",
          kSim + " --vanish-after 1 --run " + kRead,
          4,
@@ -113,10 +129,12 @@ TEST(TorvaRead, FailuresEndWithAClearMessageAndTheirStatus) {
          2,
          {"/dev/torva-no-such-device: no such device"}},
         {"bad option", kRead + " --rate 0", 1, {"--rate"}},
+        {"rate below one request a day", kRead + " --rate 1e-7", 1, {"--rate: expected"}},
+        {"rate above 100", kRead + " --rate 100.5", 1, {"--rate: expected"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const Outcome o = RunShell(c.command);
+        const Outcome o = RunShell(c.command, c.seconds);
         EXPECT_EQ(o.status, c.status) << o.err;
         for (const std::string& message : c.messages)
             EXPECT_NE(o.err.find(message), std::string::npos) << message << " in: " << o.err;
@@ -182,6 +200,62 @@ TEST(TorvaDecode, WritesCsvReportsTimesAndDrawsThePlotAtTheAskedSize) {
     EXPECT_NE(missing.err.find("cannot open"), std::string::npos) << missing.err;
     EXPECT_EQ(Lines(missing.out).size(), 4u);  // the readable file is still decoded
     for (const std::string& path : {record, csv, png})
+        std::remove(path.c_str());
+}
+
+// Outputs that cannot be written whole and records that yield nothing end with status 1 and a
+// message, and leave no half-written file behind.
+TEST(TorvaDecode, FailedOutputsAndUnreadableRecordsEndWithStatusOne) {
+    const std::string record = Scratch("Rec00.txt"), crOnly = Scratch("Rec01.txt"),
+                      runOn = Scratch("Rec02.txt"), csv = Scratch("out.csv"),
+                      png = Scratch("plot.png");
+    const std::string start = "Date: 2026-12-07  Time:09:05:03";
+    const std::string reading = "68 0D 01 84 10 12 34 00 05 60 03 59 99 42 ";
+    {
+        std::ofstream out(record, std::ios::binary);
+        out << start << "\r\n";
+        for (int i = 0; i < 200; ++i)
+            out << reading << "\r\n";  // 200 CSV rows: some 12 kB
+        out << "End Date: 2026-12-07  Time:09:05:05\r\n";
+    }
+    std::ofstream(crOnly, std::ios::binary) << start << "\r" << reading << "\r";
+    std::ofstream(runOn, std::ios::binary) << start << " " << reading << "\r\n";
+    // bash counts the file-size limit in kilobytes.
+    const std::string limited = "bash -c 'ulimit -f 4; exec " + kDecode;
+    struct Case {
+        const char* name;
+        std::string command;
+        std::string message;
+        std::string removed;  // a file that must not be left
+    };
+    const std::vector<Case> cases = {
+        {"CSV to a full device", kDecode + " -o /dev/full " + record,
+         "cannot write /dev/full: No space left on device", ""},
+        {"CSV on standard output to a full device",
+         "bash -c '" + kDecode + " " + record + " >/dev/full'",
+         "cannot write standard output: No space left on device", ""},
+        {"plot to a full device", kDecode + " -o " + csv + " --plot /dev/full " + record,
+         "cannot write /dev/full: No space left on device", ""},
+        {"CSV past a file-size limit", limited + " -o " + csv + " " + record + "'",
+         "cannot write " + csv + ": File too large (the incomplete file was removed)", csv},
+        {"plot past a file-size limit",
+         limited + " -o /dev/null --plot " + png + " " + record + "'",
+         "cannot write " + png + ": File too large (the incomplete file was removed)", png},
+        {"CR-only line ends", kDecode + " -o " + csv + " " + crOnly,
+         crOnly + ":1: carriage return inside the line", ""},
+        {"frames on the start line", kDecode + " -o " + csv + " " + runOn,
+         runOn + ":1: start line not understood", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome o = RunShell(c.command);
+        EXPECT_EQ(o.status, 1) << o.err;
+        EXPECT_NE(o.err.find(c.message), std::string::npos) << o.err;
+        if (!c.removed.empty()) {
+            EXPECT_NE(::access(c.removed.c_str(), F_OK), 0) << c.removed << " was left";
+        }
+    }
+    for (const std::string& path : {record, crOnly, runOn, csv, png})
         std::remove(path.c_str());
 }
 

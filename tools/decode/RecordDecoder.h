@@ -2,54 +2,96 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
+#include <limits>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Reading a record file back: every complete frame line through the console's own assembler,
-// checksum test and decoding.
+// checksum test and decoding. Frames are handed on one at a time as they complete, so a file
+// of any length is read in bounded memory.
 
 // A wall-clock time as written in a record file's header or end line (local time, no zone).
 struct RecordStamp {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-    long long SecondsSinceEpoch() const;  // as if the stamp were UTC; only differences matter
-    std::string Text() const;             // "2026-12-07 09:05:03"
+    // Milliseconds since 1970-01-01 as if the stamp were UTC; only differences matter. A leap
+    // second (:60) counts as the last millisecond of its minute, so it never reaches the next
+    // day (or year).
+    long long Milliseconds() const;
+    std::string Text() const;  // "2026-12-07 09:05:03", the fields as written
 };
 
-// Parses "Date: %Y-%m-%d  Time:%H:%M:%S" at the start of `text`.
-std::optional<RecordStamp> ParseRecordStamp(const std::string& text);
+// Parses a stamp line, "Date: %Y-%m-%d  Time:%H:%M:%S" with a four-digit year and nothing
+// before or after it; nullopt when the text is anything else or names no valid date and time.
+std::optional<RecordStamp> ParseRecordStamp(std::string_view text);
 
 struct DecodedFrame {
-    int line = 0;  // 1-based line of the file on which the frame completed
+    long long line = 0;  // 1-based line of the file on which the frame completed
     std::vector<std::uint8_t> bytes;
     bool checksumOk = false;
     std::optional<double> pitch, roll, heading;  // reading frames with a good checksum
     std::optional<int> status;                   // byte 4 of answers that carry one
     std::optional<std::array<int, 3>> coverage;  // x, y, z percent of a successful stop answer
     std::uint8_t Code() const { return bytes.size() > 3 ? bytes[3] : 0; }
+    bool IsReading() const { return pitch && roll && heading; }
 };
 
-struct DecodedFile {
+// A line the decoder did not understand, and why.
+struct BadLine {
+    long long line = 0;
+    std::string reason;
+};
+
+// Everything a record file gave besides its frames.
+struct RecordSummary {
+    static constexpr std::size_t kListedBadLines = 20;
+
     std::string name;
     std::optional<RecordStamp> start, end;
-    std::vector<DecodedFrame> frames;
-    int rejectedPieces = 0;
-    int shortReadings = 0;      // reading frames too short to hold three values
-    std::vector<int> badLines;  // lines that are not hex text, or end inside a frame
+    long long frames = 0;
+    long long badChecksums = 0;
+    long long rejectedPieces = 0;
+    long long shortReadings = 0;  // reading frames too short to hold three values
+    long long badLineCount = 0;
+    std::vector<BadLine> badLines;  // the first kListedBadLines of them
+    std::uint64_t bytes = 0;        // bytes read
+
+    // No frame came out of the file, and it is not a record that simply holds none (a header
+    // and perhaps an end line): nothing of it was understood.
+    bool YieldedNothing() const { return frames == 0 && (badLineCount > 0 || !start); }
 };
 
-// Decodes a whole record text. Feeds the process's one assembler and leaves it waiting for a
-// start byte again, so files can be decoded one after the other.
-DecodedFile DecodeRecord(std::istream& in, const std::string& name);
+using FrameHandler = std::function<void(const DecodedFrame&)>;
+constexpr std::uint64_t kWholeFile = std::numeric_limits<std::uint64_t>::max();
 
-// Opens and decodes a file; false with `error` set when it cannot be read.
-bool DecodeRecordFile(const std::string& path, DecodedFile& out, std::string& error);
+// Decodes a record text, handing each frame to `onFrame` as it completes, and reading at most
+// `limit` bytes. Feeds the process's one assembler and leaves it waiting for a start byte
+// again, so files can be decoded one after the other.
+RecordSummary DecodeRecord(std::istream& in, const std::string& name,
+                           const FrameHandler& onFrame = {}, std::uint64_t limit = kWholeFile);
 
-// Estimated time of each frame, spread evenly from the header time (first frame) to the end
-// time (last frame); empty unless the file has both times.
-std::vector<std::string> EstimatedFrameTimes(const DecodedFile& file);
+// Opens and decodes a file; false with `error` set when it cannot be opened or read.
+bool DecodeRecordFile(const std::string& path, RecordSummary& out, std::string& error,
+                      const FrameHandler& onFrame = {}, std::uint64_t limit = kWholeFile);
 
-// One CSV row per frame of every file, with a header row. The time_estimated column is there
-// when at least one file has both a header and an end time.
-void WriteCsv(std::ostream& out, const std::vector<DecodedFile>& files);
+// Estimated times of a file's frames: spread evenly from the header time (first frame) to the
+// end time (last frame). None unless the file has both times and the end is not earlier.
+class FrameClock {
+public:
+    explicit FrameClock(const RecordSummary& summary);
+    bool HasTimes() const { return m_frames > 0; }
+    // "2026-12-07 09:05:33.201" for frame `index` (0-based); empty beyond the frames counted.
+    std::string TimeOf(long long index) const;
+
+private:
+    long long m_from = 0, m_span = 0, m_frames = 0;
+};
+
+// CSV of the decoded frames: the header row, with a time_estimated column when `timed`, and
+// one row per frame, appended to `out`.
+std::string CsvHeader(bool timed);
+void AppendCsvRow(std::string& out, const std::string& fileName, const DecodedFrame& frame,
+                  bool timed, const std::string& time);

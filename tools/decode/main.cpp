@@ -1,14 +1,16 @@
+#include <sys/stat.h>
+
 #include <QGuiApplication>
-#include <QImage>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "Plot.h"
+#include "Output.h"
+#include "PlotSink.h"
 #include "RecordDecoder.h"
 
 namespace {
@@ -44,7 +46,10 @@ DESCRIPTION
                        record files hold no time per frame, so this is an estimate.
 
     The start and end times of each file, counts of frames, of rejected pieces (bytes the
-    assembler refused) and of lines that could not be read are printed on standard error.
+    assembler refused) and of lines that could not be read are printed on standard error,
+    with each line that was not understood (the first 20 of a file) and why. Files are read
+    twice, first for their counts and times and then for the rows, so memory stays small
+    whatever their length.
 
 OPTIONS
     -o, --output FILE  write the CSV to FILE instead of standard output
@@ -55,7 +60,9 @@ OPTIONS
 
 EXIT STATUS
     0   every file was decoded (bad lines and bad checksums are reported, not errors)
-    1   a file could not be read, or the output or the plot could not be written
+    1   a file could not be read or gave no frame at all while holding something other
+        than a record's start and end lines, or the output or the plot could not be
+        written (an output file that could not be written whole is removed)
     2   wrong usage
 
 EXAMPLES
@@ -83,27 +90,46 @@ int Usage(const std::string& message) {
     return kExitUsage;
 }
 
-void ReportFile(const DecodedFile& file) {
+void ReportFile(const RecordSummary& file) {
     const char* name = file.name.c_str();
     std::fprintf(stderr, "%s: start %s, end %s\n", name,
                  file.start ? file.start->Text().c_str() : "unknown (no start line)",
                  file.end ? file.end->Text().c_str() : "unknown (no end line)");
-    int bad = 0;
-    for (const DecodedFrame& f : file.frames)
-        bad += f.checksumOk ? 0 : 1;
     std::fprintf(stderr,
-                 "%s: %zu frames, %d with a bad checksum, %d rejected pieces, %zu bad lines\n",
-                 name, file.frames.size(), bad, file.rejectedPieces, file.badLines.size());
+                 "%s: %lld frames, %lld with a bad checksum, %lld rejected pieces, %lld bad "
+                 "lines\n",
+                 name, file.frames, file.badChecksums, file.rejectedPieces, file.badLineCount);
     if (file.shortReadings > 0)
-        std::fprintf(stderr, "%s: %d reading frames too short to hold three values\n", name,
+        std::fprintf(stderr, "%s: %lld reading frames too short to hold three values\n", name,
                      file.shortReadings);
-    for (int line : file.badLines)
-        std::fprintf(stderr, "%s:%d: not a complete frame line\n", name, line);
+    for (const BadLine& bad : file.badLines)
+        std::fprintf(stderr, "%s:%lld: %s\n", name, bad.line, bad.reason.c_str());
+    const long long unlisted = file.badLineCount - static_cast<long long>(file.badLines.size());
+    if (unlisted > 0)
+        std::fprintf(stderr, "%s: %lld more lines not understood\n", name, unlisted);
+    if (file.YieldedNothing())
+        std::fprintf(stderr, "%s: nothing decoded: %s\n", name,
+                     file.bytes == 0 ? "the file is empty" : "no line was understood as a frame");
+}
+
+// Whether two paths name the same existing file.
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+int Failed(Output& output) {
+    std::fprintf(stderr, "torva-decode: %s\n", output.Error().c_str());
+    return kExitFileFailed;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A file-size limit fails the write, which is reported, instead of ending the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -137,11 +163,22 @@ int main(int argc, char** argv) {
     }
     if (options.files.empty())
         return Usage("no record file given");
+    // The outputs are created before the records are read: one of them must not be a record.
+    for (const std::string& path : options.files)
+        for (const std::string& written : {options.output, options.plot})
+            if (!written.empty() && SameFile(written, path))
+                return Usage("the output " + written + " is also a record file to read");
 
+    Output csv;
+    if (!csv.Open(options.output))
+        return Failed(csv);
+
+    // First pass: counts, times and what was not understood, and how far each file reached,
+    // so that the second pass reads the same bytes even if a file grows meanwhile.
     int status = kExitOk;
-    std::vector<DecodedFile> files;
+    std::vector<RecordSummary> files;
     for (const std::string& path : options.files) {
-        DecodedFile file;
+        RecordSummary file;
         std::string error;
         if (!DecodeRecordFile(path, file, error)) {
             std::fprintf(stderr, "torva-decode: %s\n", error.c_str());
@@ -149,39 +186,67 @@ int main(int argc, char** argv) {
             continue;
         }
         ReportFile(file);
+        if (file.YieldedNothing())
+            status = kExitFileFailed;
         files.push_back(std::move(file));
     }
+    bool timed = false;
+    for (const RecordSummary& file : files)
+        timed = timed || FrameClock(file).HasTimes();
 
-    if (options.output.empty()) {
-        WriteCsv(std::cout, files);
-        std::cout.flush();
-    } else {
-        std::ofstream out(options.output, std::ios::binary);
-        WriteCsv(out, files);
-        out.close();
-        if (!out) {
-            std::fprintf(stderr, "torva-decode: cannot write %s\n", options.output.c_str());
+    // Second pass: each row goes out as its frame is decoded; the plot takes the readings.
+    std::unique_ptr<CollectingPlot> plot;
+    if (!options.plot.empty())
+        plot = std::make_unique<CollectingPlot>();
+    csv.Write(CsvHeader(timed));
+    std::string row;
+    for (const RecordSummary& file : files) {
+        const FrameClock clock(file);
+        long long index = 0;
+        RecordSummary again;
+        std::string error;
+        const bool read = DecodeRecordFile(
+            file.name, again, error,
+            [&](const DecodedFrame& frame) {
+                row.clear();
+                AppendCsvRow(row, file.name, frame, timed, clock.TimeOf(index++));
+                csv.Write(row);
+                if (plot && frame.IsReading())
+                    plot->Add({*frame.pitch, *frame.roll, *frame.heading});
+            },
+            file.bytes);
+        if (!read) {
+            std::fprintf(stderr, "torva-decode: %s\n", error.c_str());
             status = kExitFileFailed;
         }
+        if (!csv.Error().empty())
+            break;  // the rest of the rows have nowhere to go
+    }
+    if (!csv.Finish()) {
+        if (plot)
+            std::fprintf(stderr, "torva-decode: no plot drawn, the output failed\n");
+        return Failed(csv);
     }
 
-    if (!options.plot.empty()) {
+    if (plot) {
         // No window is ever shown: draw without a display unless one was asked for.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         int qtArgc = 1;
         QGuiApplication app(qtArgc, argv);
-        std::vector<PlotSample> samples;
-        for (const DecodedFile& file : files)
-            for (const DecodedFrame& f : file.frames)
-                if (f.pitch && f.roll && f.heading)
-                    samples.push_back({*f.pitch, *f.roll, *f.heading});
-        if (samples.empty())
+        if (plot->Empty())
             std::fprintf(stderr, "torva-decode: no readings to plot; the plot is empty\n");
-        if (!RenderPlot(samples, options.size).save(QString::fromStdString(options.plot), "PNG")) {
-            std::fprintf(stderr, "torva-decode: cannot write %s\n", options.plot.c_str());
-            status = kExitFileFailed;
+        const QByteArray png = plot->Png(options.size);
+        if (png.isEmpty()) {
+            std::fprintf(stderr, "torva-decode: cannot encode the plot as PNG\n");
+            return kExitFileFailed;
         }
+        Output image;
+        const bool written =
+            image.Open(options.plot) &&
+            image.Write(std::string_view(png.constData(), static_cast<std::size_t>(png.size())));
+        if (!image.Finish() || !written)
+            return Failed(image);
     }
     return status;
 }
