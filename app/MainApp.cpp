@@ -30,9 +30,10 @@ bool CMainApp::InitInstance() {
     SetDialogColours();
     CCompassDlg dlg;
     // A signal closes the window as Escape does, so a recording gets its pending lines and its
-    // end line; the loops of boxes open at that moment end too, or the program would wait on
-    // them.
+    // end line; the loops of boxes open at that moment end too, and no further box opens, or
+    // the program would wait on them.
     SignalClose signalClose([&dlg] {
+        dlg.SilenceBoxes();
         dlg.reject();
         QCoreApplication::exit();
     });

@@ -36,6 +36,7 @@ wait_for() {
 # start_display: an Xvfb of our own; exports DISPLAY. It does not reset when its last client
 # goes: a console started while it resets cannot connect.
 start_display() {
+    rm -f "$work/display"
     Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp -noreset 5>"$work/display" 2>/dev/null &
     xdrive_pids+=($!)
     wait_for 10 test -s "$work/display" || return 1

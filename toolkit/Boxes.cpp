@@ -7,6 +7,8 @@
 // queue and open from the event loop once the event that raised them has been handled whole;
 // one at a time, and never twice with the same text, so a storm of answers cannot pile them up.
 #include <QMetaObject>
+#include <cstdio>
+#include <utility>
 
 #include "Dialog.h"
 
@@ -17,6 +19,11 @@ void CDialogBase::MessageBox(const QString& text, const QString& caption) {
 }
 
 void CDialogBase::QueueBox(MessageBoxRequest request) {
+    if (m_bBoxesSilenced) {
+        std::fprintf(stderr, "%s: %s\n", qUtf8Printable(request.caption),
+                     qUtf8Printable(request.text));
+        return;
+    }
     if (m_openBox && m_openBox->text == request.text)
         return;
     for (const MessageBoxRequest& waiting : m_queuedBoxes) {
@@ -30,11 +37,17 @@ void CDialogBase::QueueBox(MessageBoxRequest request) {
     }
 }
 
+void CDialogBase::SilenceBoxes() {
+    m_bBoxesSilenced = true;
+    for (const MessageBoxRequest& waiting : std::exchange(m_queuedBoxes, {}))
+        QueueBox(waiting);
+}
+
 void CDialogBase::ShowQueuedBoxes() {
     m_bBoxesPosted = false;
     if (m_openBox)
         return;  // the box further up the stack shows the rest when it closes
-    while (!m_queuedBoxes.empty()) {
+    while (!m_queuedBoxes.empty() && !m_bBoxesSilenced) {
         m_openBox = std::move(m_queuedBoxes.front());
         m_queuedBoxes.pop_front();
         CurrentUiSink().ShowMessageBox(this, *m_openBox);

@@ -87,6 +87,9 @@ public:
     // ticks and reads go on while it is open. While a box with the same text is open or waiting,
     // another one is not opened.
     void MessageBox(const QString& text, const QString& caption = QString());
+    // From now on no box opens, and none that waits will: the program is ending without anyone
+    // to answer them (a signal asked it to). Their texts go to standard error instead.
+    void SilenceBoxes();
     void MessageBeep();
     std::optional<QString> BrowseForFolder(const QString& title);
 
@@ -163,4 +166,5 @@ private:
     std::deque<MessageBoxRequest> m_queuedBoxes;
     std::optional<MessageBoxRequest> m_openBox;
     bool m_bBoxesPosted = false;
+    bool m_bBoxesSilenced = false;
 };

@@ -65,4 +65,16 @@ for signal in TERM HUP INT XGONE; do
     pass "$what closed the console with status $status; $(basename "$record") holds its $lines frame lines and the end line"
     n=$((n + 1))
 done
+
+# A signal while a box waits for the operator: the box goes, and the console ends.
+start_display || fail "Xvfb did not start again"
+start_console || fail "no window titled MIRT QTX V1.8"
+click 55 290 39 14 # Start with the port closed: the adapter's error box
+wait_for 5 box_open TORVA || fail "no box for Start with the port closed"
+kill -s TERM "$torva_pid"
+wait_for 10 bash -c "! kill -0 $torva_pid 2>/dev/null" || fail "SIGTERM under an open box did not end the console"
+status=0
+wait "$torva_pid" || status=$?
+[ "$status" -eq 143 ] || fail "SIGTERM under an open box: status $status, not 143"
+pass "SIGTERM under an open box closed the console with status 143"
 echo "e2e: all checks passed"
