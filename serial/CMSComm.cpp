@@ -19,12 +19,10 @@ QString InvalidPortText(int portNumber) {
 }
 
 QString InvalidSettingsText(const QString& settings) {
-    QStringList speeds = LineSpeedNames();
-    const QString last = speeds.takeLast();
     return QStringLiteral(
-               "\"%1\" is not a valid settings string: use one of %2 or %3 followed by "
+               "\"%1\" is not a valid settings string: use one of %2 followed by "
                "\",n,8,1\".")
-        .arg(settings, speeds.join(QStringLiteral(", ")), last);
+        .arg(settings, LineSpeedsInWords());
 }
 
 }  // namespace

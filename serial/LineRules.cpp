@@ -9,6 +9,12 @@ QStringList LineSpeedNames() {
     return names;
 }
 
+QString LineSpeedsInWords() {
+    QStringList speeds = LineSpeedNames();
+    const QString last = speeds.takeLast();
+    return speeds.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+}
+
 QString SettingsString(int index) {
     if (index < 0 || index >= static_cast<int>(kLineSpeeds.size()))
         return QString();

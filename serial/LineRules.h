@@ -14,6 +14,8 @@ constexpr std::array<qint32, 6> kLineSpeeds = {2400, 4800, 9600, 19200, 38400, 1
 
 // The speed list's entries: "2400" ... "115200".
 QStringList LineSpeedNames();
+// The speeds for a message: "2400, 4800, 9600, 19200, 38400 or 115200".
+QString LineSpeedsInWords();
 
 // The settings string of the speed at `index` ("9600,n,8,1"); empty outside the list.
 QString SettingsString(int index);

@@ -14,9 +14,6 @@
 
 namespace {
 
-constexpr std::uint8_t kReadingCode = 0x84;
-constexpr int kReadingLength = 13;  // L of a reading frame that carries all nine value bytes
-
 // The console's lines are a few hundred characters at most (a frame line, rejected pieces, a
 // refused frame's text in front); anything much longer is not a record line and is skipped
 // without being held.
@@ -115,25 +112,37 @@ void TakeCompletedFrame(long long line, DecodedFrame& out, RecordSummary& summar
         ++summary.badChecksums;
         return;
     }
-    const unsigned length = frame[1];
-    const std::uint8_t code = frame[3];
-    if (code == kReadingCode) {
-        if (length < kReadingLength) {
-            ++summary.shortReadings;
+    const std::size_t size = out.bytes.size();
+    switch (frame[3]) {
+        case ANS_READ:
+            // A reading too short to hold its three values is counted, not decoded from the
+            // bytes of earlier frames as the console would.
+            if (size < kReadingFrameSize) {
+                ++summary.shortReadings;
+                return;
+            }
+            {
+                const Reading reading = DecodeReading(frame);
+                out.pitch = reading.pitch;
+                out.roll = reading.roll;
+                out.heading = reading.heading;
+            }
             return;
-        }
-        out.pitch = DecodeBcdReading(frame[4], frame[5], frame[6]);
-        out.roll = DecodeBcdReading(frame[7], frame[8], frame[9]);
-        out.heading = DecodeBcdReading(frame[10], frame[11], frame[12]);
-        return;
+        case ANS_ZERO:
+        case ANS_CAL_SAMPLES:
+        case ANS_CAL_STOP:
+        case ANS_CAL_SAVE:
+        case ANS_SET_BAUD:
+        case ANS_SET_ADDRESS:
+            if (size < 6)  // no status byte
+                return;
+            out.status = frame[4];
+            if (frame[3] == ANS_CAL_STOP && frame[4] != kCalibrationError && size >= 9)
+                out.coverage = std::array<int, 3>{frame[5], frame[6], frame[7]};
+            return;
+        default:
+            return;
     }
-    const bool answer = code == 0x85 || code == 0x88 || code == 0x89 || code == 0x8A ||
-                        code == 0x8B || code == 0x8F;
-    if (!answer || length < 5)
-        return;
-    out.status = frame[4];
-    if (code == 0x89 && frame[4] != 0xFF && length >= 8)
-        out.coverage = std::array<int, 3>{frame[5], frame[6], frame[7]};
 }
 
 // Lines of a stream read in chunks: each line at most kMaxLine characters (the rest of a

@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -11,6 +10,7 @@
 #include <cstring>
 
 #include "CommandTable.h"
+#include "LineRules.h"
 #include "Response.h"
 
 namespace {
@@ -20,9 +20,6 @@ volatile std::sig_atomic_t g_stopRequested = 0;
 extern "C" void RequestStop(int) {
     g_stopRequested = 1;
 }
-
-constexpr std::uint8_t kReadingCode = 0x84;
-constexpr int kReadingLength = 13;
 
 QByteArray ReadRequest(unsigned address) {
     FrameParameters parameters;
@@ -73,30 +70,10 @@ Reader::Reader(const ReadOptions& options, QObject* parent) : QObject(parent), m
 int Reader::Start() {
     const QByteArray device = m_options.device.toLocal8Bit();
     m_port.setPortName(m_options.device);
-    m_port.setBaudRate(m_options.baud);
-    m_port.setDataBits(QSerialPort::Data8);
-    m_port.setParity(QSerialPort::NoParity);
-    m_port.setStopBits(QSerialPort::OneStop);
-    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    ApplyLineSettings(m_port, m_options.baud);
     if (!m_port.open(QIODevice::ReadWrite)) {
-        const QFileInfo info(m_options.device);
-        const char* why = "cannot open the device";
-        switch (m_port.error()) {
-            case QSerialPort::DeviceNotFoundError:
-                why = "no such device";
-                break;
-            case QSerialPort::PermissionError:
-                // Qt refuses a port another program holds (its lock) with the same error as
-                // missing rights: tell them apart by the rights.
-                why = info.isReadable() && info.isWritable()
-                          ? "the port is busy: another program holds it"
-                          : "permission denied";
-                break;
-            default:
-                break;
-        }
-        std::fprintf(stderr, "torva-read: %s: %s (%s)\n", device.constData(), why,
-                     m_port.errorString().toLocal8Bit().constData());
+        std::fprintf(stderr, "torva-read: %s: %s\n", device.constData(),
+                     qUtf8Printable(OpenFailureReason(m_port, m_options.device)));
         return kReadOpenFailed;
     }
     if (!PrintLine("time,pitch,roll,heading\n")) {
@@ -152,7 +129,8 @@ void Reader::OnReadyRead() {
             continue;
         }
         const std::uint8_t* f = AssembledFrame();
-        if (f[3] != kReadingCode || f[1] < kReadingLength)
+        // A reading too short to hold its three values is not one.
+        if (f[3] != ANS_READ || f[1] + 1u < kReadingFrameSize)
             continue;
         const qint64 now = m_clock.nsecsElapsed();
         if (m_awaiting)
@@ -160,10 +138,10 @@ void Reader::OnReadyRead() {
         m_awaiting = false;
         m_noAnswer.stop();
         const QByteArray time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toLatin1();
+        const Reading reading = DecodeReading(f);
         char line[128];
-        std::snprintf(line, sizeof line, "%s,%.2f,%.2f,%.2f\n", time.constData(),
-                      DecodeBcdReading(f[4], f[5], f[6]), DecodeBcdReading(f[7], f[8], f[9]),
-                      DecodeBcdReading(f[10], f[11], f[12]));
+        std::snprintf(line, sizeof line, "%s,%.2f,%.2f,%.2f\n", time.constData(), reading.pitch,
+                      reading.roll, reading.heading);
         if (!PrintLine(line)) {
             Finish(kReadOutputFailed);
             return;

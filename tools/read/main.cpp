@@ -1,11 +1,13 @@
 #include <QCoreApplication>
 #include <QRegularExpression>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
 
+#include "LineRules.h"
 #include "PortTable.h"
 #include "Reader.h"
 
@@ -35,7 +37,7 @@ OPTIONS
                         Com9-Com12 /dev/ttyACM0-3, Com13-Com20 /dev/ttyS0-7; the
                         environment variable TORVA_COM<N> names another device), or a
                         device path. Default Com1.
-    --baud B            2400, 4800, 9600, 19200, 38400 or 115200 (default 9600)
+    --baud B            @SPEEDS@ (default 9600)
     --address A         module address, 0 to 255 (default 0)
     --rate HZ           requests per second, from 0.0000116 (one a day) to 100
                         (default 10)
@@ -101,7 +103,11 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
-            std::fputs(kHelp, stdout);
+            std::fputs(QString::fromUtf8(kHelp)
+                           .replace(QStringLiteral("@SPEEDS@"), LineSpeedsInWords())
+                           .toUtf8()
+                           .constData(),
+                       stdout);
             return kReadOk;
         }
         if (i + 1 >= argc)
@@ -111,10 +117,11 @@ int main(int argc, char** argv) {
         if (arg == "--port") {
             port = value;
         } else if (arg == "--baud") {
-            const auto baud = Whole(value, 0, 115200);
-            if (!baud || (*baud != 2400 && *baud != 4800 && *baud != 9600 && *baud != 19200 &&
-                          *baud != 38400 && *baud != 115200))
-                return Usage("--baud: expected 2400, 4800, 9600, 19200, 38400 or 115200: " + value);
+            const auto baud = Whole(value, 0, kLineSpeeds.back());
+            if (!baud ||
+                std::find(kLineSpeeds.begin(), kLineSpeeds.end(), *baud) == kLineSpeeds.end())
+                return Usage("--baud: expected " + LineSpeedsInWords().toStdString() + ": " +
+                             value);
             options.baud = static_cast<int>(*baud);
         } else if (arg == "--address") {
             const auto address = Whole(value, 0, 255);
