@@ -8,6 +8,7 @@
 #include "Recording.h"
 #include "SignalClose.h"
 #include "Styling.h"
+#include "TrafficLog.h"
 
 namespace {
 

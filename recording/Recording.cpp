@@ -12,8 +12,6 @@
 #include <system_error>
 #include <vector>
 
-#include "TrafficLog.h"
-
 namespace fs = std::filesystem;
 
 namespace {
@@ -171,11 +169,10 @@ RecordStart StartRecording(const std::string& folder, const std::tm& now) {
     return RecordStart::AllNamesTaken;
 }
 
-RecordStop StopRecording(const std::string& received, const std::tm& now) {
+RecordStop FinishRecord(const std::string& pendingLines, const std::tm& now) {
     g_bRecording = false;
     RecordStop outcome = RecordStop::Stopped;
-    // Lines are pending only when a frame line came since the last block.
-    if (FramesSinceFlush() != 0 && !AppendRecordBlock(received)) {
+    if (!pendingLines.empty() && !AppendRecordBlock(pendingLines)) {
         outcome = RecordStop::BlockFailed;
     } else if (!AppendRecordBlock(RecordEndLine(now))) {
         outcome = RecordStop::EndLineFailed;

@@ -31,9 +31,10 @@ enum class RecordStop {
 // with `now` and keeps the file open until the stop.
 RecordStart StartRecording(const std::string& folder, const std::tm& now);
 
-// Appends the pending lines of `received` (when any frame line came since the last block) and
-// the end line with `now`, and closes the file. Recording is off afterwards in every case.
-RecordStop StopRecording(const std::string& received, const std::tm& now);
+// Ends the recording: appends `pendingLines` (when there are any), then the end line with
+// `now`, and closes the file. Recording is off afterwards in every case. The Received log's
+// StopRecording says which lines are pending.
+RecordStop FinishRecord(const std::string& pendingLines, const std::tm& now);
 
 bool IsRecording();
 

@@ -1,7 +1,5 @@
 #include "TrafficLog.h"
 
-#include "Recording.h"
-
 namespace {
 
 // 8-bit on purpose: sends that do not test the limit can push g_nSendLines past 60, and it
@@ -79,6 +77,10 @@ bool LogCompletedFrame(std::string& received, std::string& frameHex) {
 
 unsigned SendLineCount() {
     return g_nSendLines;
+}
+
+RecordStop StopRecording(const std::string& received, const std::tm& now) {
+    return FinishRecord(g_nFramesSinceFlush != 0 ? received : std::string(), now);
 }
 
 unsigned FramesSinceFlush() {

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
+
+#include "Recording.h"
 
 // The Send and Received logs. The texts belong to the window; the counters live here.
 
@@ -25,6 +28,10 @@ void LogRejectedBytes(std::string& received, std::string& frameHex);
 // written to the record file while recording and the log is emptied. Returns false when that
 // write failed: the line is then not added and stays in frameHex.
 bool LogCompletedFrame(std::string& received, std::string& frameHex);
+
+// Stops a recording: the lines of `received` go to the record file when a frame line came since
+// the last block, then the end line with `now`. Recording is off afterwards in every case.
+RecordStop StopRecording(const std::string& received, const std::tm& now);
 
 // Current counter values, for diagnostics and tests.
 unsigned SendLineCount();
