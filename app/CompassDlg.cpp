@@ -2,14 +2,17 @@
 
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QShortcut>
 #include <algorithm>
 #include <array>
 #include <cstdio>
 
 #include "AboutDlg.h"
 #include "LineRules.h"
+#include "LivePlotWindow.h"
 #include "MainTemplate.h"
 #include "PortTable.h"
+#include "ReadingHistory.h"
 #include "Recording.h"
 #include "Response.h"
 #include "Styling.h"
@@ -161,7 +164,10 @@ bool CCompassDlg::OnInitDialog() {
     CDialogBase::OnInitDialog();
 
     AppendSystemMenu(0, QString());
+    AppendSystemMenu(IDM_LIVEPLOT, QStringLiteral("Live plot\tCtrl+L"));
     AppendSystemMenu(IDM_ABOUTBOX, QStringLiteral("关于 TORVA(&A)..."));
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this), &QShortcut::activated, this,
+            [this] { OnSysCommand(IDM_LIVEPLOT); });
 
     m_fontReadings = ExtraBoldArial(100);
     m_fontSamples = ExtraBoldArial(105);
@@ -304,6 +310,9 @@ void CCompassDlg::OnSysCommand(int commandId) {
     if ((commandId & 0xFFF0) == IDM_ABOUTBOX) {
         CAboutDlg about(this);
         about.DoModal();
+    } else if ((commandId & 0xFFF0) == IDM_LIVEPLOT) {
+        // Exports go to the record folder.
+        ShowLivePlot(this, [this] { return QString::fromStdString(m_strSaveFolder); });
     }
 }
 
@@ -533,6 +542,7 @@ void CCompassDlg::DispatchResponse() {
             m_dPitch = reading.pitch;
             m_dRoll = reading.roll;
             m_dHeading = reading.heading;
+            RecordReading(m_dPitch, m_dRoll, m_dHeading);  // the live plot's history
             break;
         }
         case ANS_ZERO:

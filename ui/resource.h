@@ -4,6 +4,7 @@
 constexpr int IDD_ABOUTBOX = 100;
 constexpr int IDD_COMPASS_DIALOG = 102;
 constexpr int IDM_ABOUTBOX = 0x0010;  // command of the About item in the window's menu
+constexpr int IDM_LIVEPLOT = 0x0020;  // command of the Live plot item in the window's menu
 constexpr int IDR_MAINFRAME = 128;    // application icon
 constexpr int IDI_PORT_CLOSED = 151;  // white disc
 constexpr int IDI_PORT_OPEN = 152;    // red disc
