@@ -1,0 +1,356 @@
+// The live plot beside the console: opened from the window's menu or Ctrl+L, fed through the
+// real receive path, its controls, its read-out and its export.
+#include <unistd.h>
+
+#include <QAction>
+#include <QChart>
+#include <QChartView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "LivePlotWindow.h"
+#include "ReadingCharts.h"
+#include "ReadingHistory.h"
+#include "ReadingsCsv.h"
+#include "RecordDecoder.h"
+#include "WindowFixture.h"
+
+namespace {
+
+using LivePlot = LiveWindow;
+
+// A reading frame with values in hundredths, as packed BCD: sign nibble and hundreds, tens and
+// units, tenths and hundredths.
+std::vector<std::uint8_t> ReadingFrame(int pitch, int roll, int heading) {
+    std::vector<std::uint8_t> payload;
+    for (const int v : {pitch, roll, heading}) {
+        const int a = std::abs(v);
+        payload.push_back(static_cast<std::uint8_t>((v < 0 ? 0x10 : 0) | (a / 10000)));
+        payload.push_back(static_cast<std::uint8_t>((a / 1000 % 10) << 4 | (a / 100 % 10)));
+        payload.push_back(static_cast<std::uint8_t>((a / 10 % 10) << 4 | (a % 10)));
+    }
+    return ModuleFrame(0x84, payload);
+}
+
+struct Arrival {
+    std::array<int, 3> hundredths;  // pitch, roll, heading
+    std::int64_t notBefore, notAfter;
+};
+
+// Readings across north and with negative values, each sent in a read of its own.
+const std::vector<std::array<int, 3>> kValues = {
+    {1250, -325, 35990}, {-4500, 1234, 10}, {3, -17999, 35999}, {-1, 9000, 0}, {8999, 0, 27140}};
+
+LivePlotWindow* PlotOf(CCompassDlg& dlg) {
+    return dlg.findChild<LivePlotWindow*>();
+}
+
+class LivePlotTest : public LivePlot {
+public:
+    void SetUp() override {
+        LivePlot::SetUp();
+        folder = std::filesystem::path(testing::TempDir()) /
+                 ("torva_plot_" + std::to_string(::getpid()));
+        std::filesystem::remove_all(folder);
+        dlg->m_strSaveFolder = (folder / "exports").string();
+    }
+    void TearDown() override {
+        LivePlot::TearDown();
+        std::filesystem::remove_all(folder);
+    }
+    // Sends the readings, each as a read of its own, noting when each was sent and taken.
+    std::vector<Arrival> SendReadings(const std::vector<std::array<int, 3>>& values) {
+        std::vector<Arrival> sent;
+        for (const auto& v : values) {
+            Arrival s{v, SteadyNowNs(), 0};
+            Receive(ReadingFrame(v[0], v[1], v[2]));
+            s.notAfter = SteadyNowNs();
+            sent.push_back(s);
+        }
+        return sent;
+    }
+    // Ctrl+L typed into the console, the active window.
+    LivePlotWindow* OpenByShortcut() {
+        QApplication::setActiveWindow(dlg.get());
+        QTest::keyClick(dlg.get(), Qt::Key_L, Qt::ControlModifier);
+        return PlotOf(*dlg);
+    }
+    std::filesystem::path folder;
+};
+
+TEST_F(LivePlotTest, ReadingsFromTheReceivePathReachThePlotWithTheirValuesAndArrivalTimes) {
+    const QSize consoleSize = dlg->size();
+    // A bad checksum and an acknowledgement between readings reach no plot.
+    auto bad = ReadingFrame(1, 2, 3);
+    bad.back() ^= 1;
+    std::vector<Arrival> sent = SendReadings({kValues[0], kValues[1]});
+    Receive(Joined({bad, ModuleFrame(0x85, {0x00})}));
+    const std::vector<Arrival> more = SendReadings({kValues.begin() + 2, kValues.end()});
+    sent.insert(sent.end(), more.begin(), more.end());
+    ASSERT_EQ(sink.boxes.size(), 1u);
+
+    // Kept from start-up although no plot was open.
+    const ReadingHistory& history = LiveHistory();
+    ASSERT_EQ(history.size(), sent.size());
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_NEAR(history[i].pitch, sent[i].hundredths[0] / 100.0, 1e-4);
+        EXPECT_NEAR(history[i].roll, sent[i].hundredths[1] / 100.0, 1e-4);
+        EXPECT_NEAR(history[i].heading, sent[i].hundredths[2] / 100.0, 1e-4);
+        EXPECT_GE(history[i].ns, sent[i].notBefore);
+        EXPECT_LE(history[i].ns, sent[i].notAfter);
+    }
+
+    LivePlotWindow* plot = OpenByShortcut();
+    ASSERT_NE(plot, nullptr) << "Ctrl+L opened no plot";
+    EXPECT_TRUE(plot->isVisible() && plot->isWindow());
+    EXPECT_EQ(plot->windowModality(), Qt::NonModal);
+    ASSERT_TRUE(WaitFor([&] { return plot->Statistics().count == sent.size(); }));
+    const SpanStatistics& stats = plot->Statistics();
+    EXPECT_NEAR(stats.pitch.min, -45.0, 1e-4);
+    EXPECT_NEAR(stats.pitch.max, 89.99, 1e-4);
+    EXPECT_NEAR(stats.roll.min, -179.99, 1e-4);
+    EXPECT_NEAR(stats.heading.min, 271.40, 1e-4);  // taken around the mean, across north
+    EXPECT_NEAR(stats.heading.max, 0.10, 1e-4);
+
+    // Each point drawn is a reading at its time before the view's right edge; the least and
+    // the greatest value are among them.
+    for (const auto& [quantity, index] :
+         {std::pair{Quantity::Pitch, 0}, std::pair{Quantity::Roll, 1}}) {
+        const QList<QPointF> drawn = plot->Charts()->DrawnPoints(quantity);
+        ASSERT_FALSE(drawn.isEmpty());
+        std::vector<double> shown;
+        for (const QPointF& p : drawn) {
+            bool found = false;
+            for (std::size_t i = 0; i < sent.size(); ++i)
+                found = found ||
+                        (std::abs(p.y() - sent[i].hundredths[std::size_t(index)] / 100.0) < 1e-4 &&
+                         std::abs(p.x() - (history[i].ns - plot->ViewEndNs()) / 1e9) < 1e-6);
+            EXPECT_TRUE(found) << p.x() << ", " << p.y();
+            shown.push_back(p.y());
+        }
+        EXPECT_NEAR(*std::min_element(shown.begin(), shown.end()), index == 0 ? -45.0 : -179.99,
+                    1e-4);
+        EXPECT_NEAR(*std::max_element(shown.begin(), shown.end()), index == 0 ? 89.99 : 90.0, 1e-4);
+    }
+
+    // The console is as it was.
+    EXPECT_EQ(dlg->size(), consoleSize);
+    Tick();
+    EXPECT_EQ(ShownReadings(), "+89.99 +0.00 271.4");
+}
+
+// Chooses the menu's "Live plot" entry once the context menu is up.
+void ChooseLivePlotFromMenu() {
+    auto* poll = new QTimer(qApp);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll] {
+        if (QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            for (QAction* action : menu->actions()) {
+                if (action->data().toInt() == IDM_LIVEPLOT) {
+                    menu->setActiveAction(action);
+                    QTest::keyClick(menu, Qt::Key_Return);
+                    poll->deleteLater();
+                }
+            }
+        }
+    });
+    poll->start(5);
+    QTimer::singleShot(5000, poll, [poll] { poll->deleteLater(); });  // deadline
+}
+
+TEST_F(LivePlotTest, OpensFromTheMenuAndClosingItLeavesTheConsoleAndStopsAllDrawing) {
+    const QList<QAction*> items = dlg->GetSystemMenu()->actions();
+    ASSERT_EQ(items.size(), 3);
+    EXPECT_EQ(items[1]->text(), QStringLiteral("Live plot\tCtrl+L"));
+    EXPECT_EQ(items[2]->text(), QStringLiteral("关于 TORVA(&A)..."));
+
+    ChooseLivePlotFromMenu();
+    const QPoint at = dlg->DialogUnitsToPixels(100, 48, 0, 0).topLeft();
+    QContextMenuEvent click(QContextMenuEvent::Mouse, at, dlg->mapToGlobal(at));
+    QApplication::sendEvent(dlg.get(), &click);
+    LivePlotWindow* plot = PlotOf(*dlg);
+    ASSERT_NE(plot, nullptr) << "the menu opened no plot";
+    ASSERT_TRUE(plot->isVisible());
+
+    // The view follows new readings by itself.
+    SendReadings({kValues[0]});
+    ASSERT_TRUE(WaitFor([&] { return plot->Statistics().count == 1; }));
+
+    // Escape closes the plot only; the console goes on and the history keeps filling.
+    QTest::keyClick(plot, Qt::Key_Escape);
+    EXPECT_FALSE(plot->isVisible());
+    EXPECT_TRUE(dlg->isVisible() && !dlg->IsDestroyed());
+    const int refreshes = plot->Refreshes();
+    SendReadings({kValues[1], kValues[2]});
+    QTest::qWait(400);  // several refresh periods: a closed plot must not draw in them
+    EXPECT_EQ(plot->Refreshes(), refreshes);
+    EXPECT_EQ(LiveHistory().size(), 3u);
+    Tick();
+    EXPECT_EQ(ShownReadings(), "+0.03 -179.99 360.0");
+
+    // Opened again, it is the same window, brought up to date.
+    EXPECT_EQ(OpenByShortcut(), plot);
+    EXPECT_TRUE(plot->isVisible());
+    EXPECT_TRUE(WaitFor([&] { return plot->Statistics().count == 3; }));
+}
+
+TEST_F(LivePlotTest, PauseHoverSpanAutoscaleAndClearActOnTheViewOnly) {
+    // Three readings a second apart, the last a second ago.
+    const std::int64_t now = SteadyNowNs();
+    for (int i = 0; i < 3; ++i) {
+        const auto& v = kValues[std::size_t(i == 2 ? 3 : i)];
+        LiveHistory().Append(now - (3 - i) * 1'000'000'000LL, v[0] / 100.0, v[1] / 100.0,
+                             v[2] / 100.0);
+    }
+    LivePlotWindow* plot = OpenByShortcut();
+    ASSERT_NE(plot, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return plot->Statistics().count == 3; }));
+    auto* pause = plot->findChild<QPushButton*>(QStringLiteral("pause"));
+    auto* clear = plot->findChild<QPushButton*>(QStringLiteral("clear"));
+    auto* span = plot->findChild<QComboBox*>(QStringLiteral("span"));
+    auto* autoPitch = plot->findChild<QCheckBox*>(QStringLiteral("pitchAuto"));
+    ASSERT_TRUE(pause && clear && span && autoPitch);
+
+    // Paused, the view stands while readings keep arriving in the history.
+    QTest::mouseClick(pause, Qt::LeftButton);
+    EXPECT_TRUE(plot->IsPaused());
+    EXPECT_EQ(pause->text(), QStringLiteral("Resume"));
+    SendReadings({kValues[4]});
+    EXPECT_EQ(LiveHistory().size(), 4u);
+    span->setCurrentIndex(0);  // 10 s: redrawn from what the view held at the pause
+    EXPECT_EQ(plot->Statistics().count, 3u);
+    ReadingCharts* charts = plot->Charts();
+    EXPECT_EQ(charts->DrawnPoints(Quantity::Pitch).size(), 3);
+
+    // The mouse over the second reading reads out its time and values.
+    const double x = (LiveHistory()[1].ns - plot->ViewEndNs()) / 1e9;
+    QChartView* view = charts->findChildren<QChartView*>().front();
+    const QPointF inChart =
+        view->chart()->mapToPosition(QPointF(x, 0.0), view->chart()->series().front());
+    const QPoint inView = view->mapFromScene(view->chart()->mapToScene(inChart));
+    QTest::mouseMove(plot->windowHandle(), view->viewport()->mapTo(plot, inView));
+    EXPECT_TRUE(plot->ReadOut().startsWith(QString::number(x, 'f', 3) + QStringLiteral(" s")))
+        << plot->ReadOut().toStdString();
+    EXPECT_TRUE(
+        plot->ReadOut().contains(QStringLiteral("heading 0.10°  pitch -45.00°  roll 12.34°")))
+        << plot->ReadOut().toStdString();
+
+    QTest::mouseClick(pause, Qt::LeftButton);
+    EXPECT_TRUE(WaitFor([&] { return plot->Statistics().count == 4; }));
+
+    // Clear starts afresh: the history is emptied, and the console is untouched.
+    QTest::mouseClick(clear, Qt::LeftButton);
+    EXPECT_EQ(plot->Statistics().count, 0u);
+    EXPECT_TRUE(LiveHistory().empty());
+    SendReadings({kValues[2]});
+    EXPECT_TRUE(WaitFor([&] { return plot->Statistics().count == 1; }));
+    Tick();
+    EXPECT_EQ(ShownReadings(), "+0.03 -179.99 360.0");
+
+    // Autoscale narrows the pitch chart to its values; off, it shows -90 to 90 again.
+    QTest::mouseClick(autoPitch, Qt::LeftButton);
+    const auto [low, high] = charts->YRange(Quantity::Pitch);
+    EXPECT_LT(low, 0.03);
+    EXPECT_GT(high, 0.03);
+    EXPECT_LE(high - low, 0.2);
+    QTest::mouseClick(autoPitch, Qt::LeftButton);
+    EXPECT_EQ(charts->YRange(Quantity::Pitch), (std::pair{-90.0, 90.0}));
+}
+
+std::vector<std::vector<std::string>> CsvRows(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::string> fields;
+        std::istringstream cells(line);
+        for (std::string cell; std::getline(cells, cell, ',');)
+            fields.push_back(cell);
+        if (!line.empty() && line.back() == ',')
+            fields.emplace_back();
+        rows.push_back(fields);
+    }
+    return rows;
+}
+
+TEST_F(LivePlotTest, ExportWritesTheSpanOnViewInTorvaDecodesFormatsAndThePng) {
+    std::vector<std::array<int, 3>> values(kValues);
+    values.push_back({-12, 5, 35999});
+    const std::vector<Arrival> sent = SendReadings(values);
+    LivePlotWindow* plot = OpenByShortcut();
+    ASSERT_NE(plot, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return plot->Statistics().count == values.size(); }));
+
+    QTest::mouseClick(plot->findChild<QPushButton*>(QStringLiteral("exportCsv")), Qt::LeftButton);
+    const std::filesystem::path exports = folder / "exports";
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(exports))
+        files.push_back(entry.path());
+    ASSERT_EQ(files.size(), 1u) << plot->Message().toStdString();
+    EXPECT_TRUE(plot->Message().contains(QString::fromStdString(files[0].string())));
+    std::ifstream in(files[0]);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto exported = CsvRows(text);
+
+    // The same frames through torva-decode's reader and CSV writer.
+    std::string record = "Date: 2026-12-07  Time:09:05:03\r\n";
+    for (const auto& v : values)
+        record += Hex(ReadingFrame(v[0], v[1], v[2])) + " \r\n";
+    std::istringstream recordIn(record);
+    std::ostringstream decodedCsv;
+    WriteCsv(decodedCsv, {DecodeRecord(recordIn, "Rec00.txt")});
+    const auto decoded = CsvRows(decodedCsv.str());
+
+    ASSERT_EQ(exported.size(), values.size() + 1);
+    ASSERT_EQ(decoded.size(), values.size() + 1);
+    EXPECT_EQ(exported[0], (std::vector<std::string>{"time", "pitch", "roll", "heading"}));
+    const std::int64_t offset = WallClockOffsetNs();
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        SCOPED_TRACE(i);
+        const auto& row = exported[i + 1];
+        ASSERT_EQ(row.size(), 4u);
+        // pitch, roll and heading are columns 4 to 6 of torva-decode's rows.
+        EXPECT_EQ(row[1], decoded[i + 1][4]);
+        EXPECT_EQ(row[2], decoded[i + 1][5]);
+        EXPECT_EQ(row[3], decoded[i + 1][6]);
+        // The wall-clock time of arrival, to the millisecond, in torva-decode's time format.
+        EXPECT_EQ(row[0].size(), std::string("2026-12-07 09:05:33.201").size());
+        const std::string early = LocalTimeText(sent[i].notBefore + offset - 2'000'000);
+        const std::string late = LocalTimeText(sent[i].notAfter + offset + 2'000'000);
+        EXPECT_LE(early, row[0]);
+        EXPECT_GE(late, row[0]);
+    }
+
+    // The charts as a PNG, next to the CSV; a second export never overwrites the first.
+    const QString png = plot->ExportPng();
+    ASSERT_FALSE(png.isEmpty()) << plot->Message().toStdString();
+    const QImage image(png);
+    EXPECT_EQ(image.size(), plot->Charts()->size());
+    const QString second = plot->ExportCsv();
+    EXPECT_NE(second.toStdString(), files[0].string());
+    EXPECT_TRUE(QFile::exists(second));
+
+    // A folder that cannot be made: a message, and no file anywhere.
+    std::ofstream(folder / "plain") << "x";
+    dlg->m_strSaveFolder = (folder / "plain" / "sub").string();
+    EXPECT_TRUE(plot->ExportCsv().isEmpty());
+    EXPECT_TRUE(plot->Message().contains(QStringLiteral("nothing was exported")));
+    EXPECT_FALSE(std::filesystem::exists(folder / "plain" / "sub"));
+}
+
+}  // namespace
