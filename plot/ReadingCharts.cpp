@@ -17,6 +17,7 @@
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr int kMargin = 4;  // around each chart, before the alignment adds to it
 
 struct FixedRange {
     double low, high, step;
@@ -92,32 +93,6 @@ QColor QuantityColour(Quantity quantity) {
     return kRollColour;
 }
 
-// One chart whose plot area sits at fixed distances from its edges, so that the three stacked
-// charts line up whatever their axis labels are.
-class ChartPane : public QChartView {
-public:
-    ChartPane(QChart* chart, bool bottom, QWidget* parent)
-        : QChartView(chart, parent), m_bottom(bottom) {}
-
-protected:
-    void resizeEvent(QResizeEvent* event) override {
-        QChartView::resizeEvent(event);
-        const QFontMetrics metrics(
-            chart()->axes().isEmpty() ? font() : chart()->axes().front()->labelsFont());
-        const int left =
-            metrics.horizontalAdvance(QStringLiteral("-000.00")) + 2 * metrics.height() + 14;
-        // Room for half a label above and below, so the labels at the ends show.
-        const int top = metrics.height() / 2 + 4;
-        const int bottom = m_bottom ? 2 * metrics.height() + 16 : top;
-        const QSizeF size = chart()->size();
-        chart()->setPlotArea(QRectF(left, top, std::max(10.0, size.width() - left - 14),
-                                    std::max(10.0, size.height() - top - bottom)));
-    }
-
-private:
-    bool m_bottom;
-};
-
 ReadingCharts::ReadingCharts(QWidget* parent) : QWidget(parent), m_cursorX(kNaN) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -126,7 +101,7 @@ ReadingCharts::ReadingCharts(QWidget* parent) : QWidget(parent), m_cursorX(kNaN)
         Pane& pane = PaneOf(quantity);
         pane.chart = new QChart();
         pane.chart->legend()->hide();
-        pane.chart->setMargins(QMargins(0, 0, 0, 0));
+        pane.chart->setMargins(QMargins(kMargin, kMargin, kMargin, kMargin));
         pane.chart->setBackgroundRoundness(0);
         pane.series = new QLineSeries(pane.chart);
         pane.series->setPen(QPen(QuantityColour(quantity), 1.5));
@@ -144,7 +119,10 @@ ReadingCharts::ReadingCharts(QWidget* parent) : QWidget(parent), m_cursorX(kNaN)
         pane.cursor->setPen(QPen(QColor(90, 90, 90), 1, Qt::DashLine));
         pane.cursor->setZValue(10);
         pane.cursor->hide();
-        pane.view = new ChartPane(pane.chart, bottom, this);
+        pane.view = new QChartView(pane.chart, this);
+        const auto index = static_cast<std::size_t>(quantity);
+        connect(pane.chart, &QChart::plotAreaChanged, this,
+                [this, index] { AlignPlotAreas(index); });
         pane.view->setRenderHint(QPainter::Antialiasing);
         pane.view->setFrameShape(QFrame::NoFrame);
         pane.view->setMinimumHeight(120);
@@ -199,6 +177,34 @@ std::pair<double, double> ReadingCharts::YRange(Quantity quantity) const {
     return {pane.y->min(), pane.y->max()};
 }
 
+// Each chart lays itself out around its own axis labels; wider labels on one chart would shift
+// its plot area. The margins take up the difference, so that the plot areas share their left
+// and right edges and a moment sits at the same x in all three charts. A chart lays itself out
+// later than its margins are set, so each one's own edges are taken from its last layout,
+// with the margins that layout used.
+void ReadingCharts::AlignPlotAreas(std::size_t laidOut) {
+    Pane& changed = m_panes[laidOut];
+    const QRectF area = changed.chart->plotArea();
+    const QMargins margins = changed.chart->margins();
+    changed.naturalLeft = area.left() - (margins.left() - kMargin);
+    changed.naturalRight = area.right() + (margins.right() - kMargin);
+    changed.laidOut = area.width() > 0.0;
+    double left = 0.0, right = std::numeric_limits<double>::max();
+    for (const Pane& pane : m_panes) {
+        if (!pane.laidOut)
+            return;
+        left = std::max(left, pane.naturalLeft);
+        right = std::min(right, pane.naturalRight);
+    }
+    for (Pane& pane : m_panes) {
+        const QMargins wanted(
+            kMargin + static_cast<int>(std::lround(left - pane.naturalLeft)), kMargin,
+            kMargin + static_cast<int>(std::lround(pane.naturalRight - right)), kMargin);
+        if (wanted != pane.chart->margins())
+            pane.chart->setMargins(wanted);
+    }
+}
+
 int ReadingCharts::PlotWidth() const {
     return std::max(1, static_cast<int>(m_panes[0].chart->plotArea().width()));
 }
@@ -221,7 +227,7 @@ void ReadingCharts::ApplyYRange(Quantity quantity) {
     const double room = (high - low) * 0.05;
     low -= room;
     high += room;
-    const double step = NiceStep(high - low, 4);
+    const double step = NiceStep(high - low, 5);
     SetTicks(pane.y, std::floor(low / step) * step, std::ceil(high / step) * step, step);
 }
 

@@ -10,6 +10,7 @@
 
 QT_BEGIN_NAMESPACE
 class QChart;
+class QChartView;
 class QGraphicsLineItem;
 class QLineSeries;
 class QValueAxis;
@@ -27,8 +28,6 @@ inline const QColor kRollColour{255, 0, 0};
 
 QString QuantityName(Quantity quantity);  // "Heading", "Pitch", "Roll"
 QColor QuantityColour(Quantity quantity);
-
-class ChartPane;
 
 // Heading (0-360), pitch and roll as three stacked charts over one shared x axis, drawn with
 // Qt Charts. The plot areas line up, so a moment sits at the same x in all three. Without
@@ -62,7 +61,7 @@ protected:
 
 private:
     struct Pane {
-        ChartPane* view = nullptr;
+        QChartView* view = nullptr;
         QChart* chart = nullptr;
         QLineSeries* series = nullptr;
         QValueAxis* x = nullptr;
@@ -72,6 +71,9 @@ private:
         bool hasData = false;
         double dataMin = 0.0, dataMax = 0.0;
         ReducedSeries data;
+        // The plot area's edges as the chart's own labels leave them, without alignment.
+        bool laidOut = false;
+        double naturalLeft = 0.0, naturalRight = 0.0;
     };
     Pane& PaneOf(Quantity quantity) { return m_panes[static_cast<std::size_t>(quantity)]; }
     const Pane& PaneOf(Quantity quantity) const {
@@ -80,6 +82,7 @@ private:
     void ApplyYRange(Quantity quantity);
     void Redraw(Quantity quantity);
     void PlaceCursor(Pane& pane);
+    void AlignPlotAreas(std::size_t laidOut);
 
     std::array<Pane, 3> m_panes;
     double m_xFrom = 0.0, m_xTo = 1.0;

@@ -312,9 +312,11 @@ TEST_F(LivePlotTest, ExportWritesTheSpanOnViewInTorvaDecodesFormatsAndThePng) {
     for (const auto& v : values)
         record += Hex(ReadingFrame(v[0], v[1], v[2])) + " \r\n";
     std::istringstream recordIn(record);
-    std::ostringstream decodedCsv;
-    WriteCsv(decodedCsv, {DecodeRecord(recordIn, "Rec00.txt")});
-    const auto decoded = CsvRows(decodedCsv.str());
+    std::string decodedCsv = CsvHeader(false);
+    DecodeRecord(recordIn, "Rec00.txt", [&](const DecodedFrame& frame) {
+        AppendCsvRow(decodedCsv, "Rec00.txt", frame, false, std::string());
+    });
+    const auto decoded = CsvRows(decodedCsv);
 
     ASSERT_EQ(exported.size(), values.size() + 1);
     ASSERT_EQ(decoded.size(), values.size() + 1);

@@ -1,19 +1,33 @@
 #pragma once
 
-#include <QColor>
 #include <QImage>
 #include <QSize>
+#include <cstddef>
 #include <vector>
 
-// Heading, pitch and roll against frame index, in the console's colours.
+#include "ColumnReducer.h"
+#include "ReadingCharts.h"  // the colours kHeadingColour, kPitchColour, kRollColour
+
+// Heading, pitch and roll against the reading's index, drawn with the live plot's charts.
 
 struct PlotSample {
     double pitch = 0, roll = 0, heading = 0;
 };
 
-inline const QColor kHeadingColour{114, 191, 68};
-inline const QColor kPitchColour{0, 173, 239};
-inline const QColor kRollColour{255, 0, 0};
+// Takes readings one at a time and keeps them reduced to a fixed number of columns, so its
+// memory does not grow with the number of readings.
+class ReadingPlot {
+public:
+    explicit ReadingPlot(int columns);
+    void Add(double pitch, double roll, double heading);
+    std::size_t Count() const { return m_count; }
+    // Needs a QApplication.
+    QImage Render(QSize size) const;
 
-// Needs a QGuiApplication (for the fonts of the labels).
+private:
+    ColumnReducer m_heading, m_pitch, m_roll;
+    std::size_t m_count = 0;
+};
+
+// All of `samples` at once.
 QImage RenderPlot(const std::vector<PlotSample>& samples, QSize size);

@@ -2,7 +2,7 @@
 
 #include <QByteArray>
 #include <QSize>
-#include <vector>
+#include <cstddef>
 
 #include "Plot.h"
 
@@ -13,15 +13,19 @@ public:
     virtual void Add(const PlotSample& reading) = 0;
 };
 
-// Keeps every reading and draws them all at the end, so its memory grows with the readings;
-// a bounded, reduced series can take its place behind ReadingSink.
-class CollectingPlot final : public ReadingSink {
+// Keeps the readings reduced to about two points a pixel column as they come (every column's
+// least and greatest value), so its memory does not grow with the readings, and draws them
+// with the live plot's charts at the end.
+class ReducedPlot final : public ReadingSink {
 public:
-    void Add(const PlotSample& reading) override { m_samples.push_back(reading); }
-    bool Empty() const { return m_samples.empty(); }
-    // The plot as PNG bytes; empty when it cannot be encoded. Needs a QGuiApplication.
+    explicit ReducedPlot(int columns) : m_plot(columns) {}
+    void Add(const PlotSample& reading) override {
+        m_plot.Add(reading.pitch, reading.roll, reading.heading);
+    }
+    bool Empty() const { return m_plot.Count() == 0; }
+    // The plot as PNG bytes; empty when it cannot be encoded. Needs a QApplication.
     QByteArray Png(QSize size) const;
 
 private:
-    std::vector<PlotSample> m_samples;
+    ReadingPlot m_plot;
 };

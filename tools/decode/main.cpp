@@ -1,6 +1,6 @@
 #include <sys/stat.h>
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -195,9 +195,9 @@ int main(int argc, char** argv) {
         timed = timed || FrameClock(file).HasTimes();
 
     // Second pass: each row goes out as its frame is decoded; the plot takes the readings.
-    std::unique_ptr<CollectingPlot> plot;
+    std::unique_ptr<ReducedPlot> plot;
     if (!options.plot.empty())
-        plot = std::make_unique<CollectingPlot>();
+        plot = std::make_unique<ReducedPlot>(options.size.width());
     csv.Write(CsvHeader(timed));
     std::string row;
     for (const RecordSummary& file : files) {
@@ -233,7 +233,7 @@ int main(int argc, char** argv) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         int qtArgc = 1;
-        QGuiApplication app(qtArgc, argv);
+        QApplication app(qtArgc, argv);
         if (plot->Empty())
             std::fprintf(stderr, "torva-decode: no readings to plot; the plot is empty\n");
         const QByteArray png = plot->Png(options.size);
