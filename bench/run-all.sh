@@ -10,7 +10,7 @@ if [ $# -ne 1 ]; then
     exit 2
 fi
 bench_dir="$1/bench"
-for program in bench_assembler bench_window bench_soak bench_decode_memory; do
+for program in bench_assembler bench_window bench_soak bench_decode_memory bench_plot; do
     if [ ! -x "$bench_dir/$program" ]; then
         echo "run-all.sh: $bench_dir/$program is missing: build with -DTORVA_BUILD_BENCH=ON" >&2
         exit 1
@@ -56,6 +56,11 @@ max_rate=$(awk '/max sustained rate:/ {print $(NF-1)}' "$bench_dir/max.txt")
 
 # torva-decode's peak resident memory on a large generated record, CSV only and with the plot.
 "$bench_dir/bench_decode_memory" --megabytes 105 2> >(quiet_qt)
+
+# The live plot: the history kept with the plot closed against the history off, in turns; then
+# the plot open on its 10-minute span with a full history.
+"$bench_dir/bench_plot" --closed --seconds 10 --pairs 3 2> >(quiet_qt)
+"$bench_dir/bench_plot" --open --seconds 60 2> >(quiet_qt)
 
 # Start-up of the real program to its window mapped and painted, on a virtual X server.
 if command -v xvfb-run >/dev/null && [ -x "$1/app/torva" ]; then

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo on a machine without a display: the console under Xvfb against the module simulator,
 # driven through OpenCom and GO by real clicks; after a few seconds of polling it saves a
-# screenshot, prints its path and the readings the three displays showed, and ends the console.
+# screenshot, opens the live plot with Ctrl+L and saves a second one of it, prints their paths
+# and the readings the three displays showed, and ends the console.
 # usage: scripts/demo.sh BUILD_DIR [SECONDS]
 set -euo pipefail
 
@@ -33,6 +34,20 @@ heading=$(read_display "$work/torva-demo.png" 214 73 204 67)
 pitch=$(read_display "$work/torva-demo.png" 215 144 204 66)
 roll=$(read_display "$work/torva-demo.png" 215 211 204 62)
 
+# The live plot beside the console (Ctrl+L), after a few more seconds of readings.
+xdotool windowfocus "$window" 2>/dev/null || true
+xdotool key ctrl+l
+plot=""
+wait_for 10 bash -c "xdotool search --onlyvisible --name 'Live plot' >/dev/null 2>&1" ||
+    die "the live plot did not open on Ctrl+L"
+plot=$(xdotool search --onlyvisible --name 'Live plot' | head -n 1)
+sleep 2
+$import -window "$plot" "$work/torva-plot.png"
+xdotool windowfocus "$plot" 2>/dev/null || true
+xdotool key Escape
+wait_for 5 bash -c "! xdotool search --onlyvisible --name 'Live plot' >/dev/null 2>&1" ||
+    die "the live plot did not close on Escape"
+
 xdotool windowfocus "$window" 2>/dev/null || true
 xdotool key Escape
 wait_for 5 bash -c "! kill -0 $torva_pid 2>/dev/null" || die "the console did not end on Escape"
@@ -42,3 +57,4 @@ if [ -n "$heading$pitch$roll" ]; then
     echo "demo: readings shown (read from the screenshot): heading $heading, pitch $pitch, roll $roll"
 fi
 echo "demo: screenshot $work/torva-demo.png"
+echo "demo: live plot $work/torva-plot.png"
