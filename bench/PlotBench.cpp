@@ -60,9 +60,10 @@ Trial Stream(double seconds, PrintingSink& sink, const std::function<void(CCompa
     Trial trial;
     trial.requested = std::llround(kRate * (seconds + kWarmUpSeconds));
     const int boxesBefore = sink.boxes;
+    // Taken before the window exists: the first frames can arrive while it is being set up.
+    const std::uint64_t appendedBefore = LiveHistory().TotalAppended();
     StreamingWindow run(kRate, trial.requested);
     prepare(run.dlg);
-    const std::uint64_t appendedBefore = LiveHistory().TotalAppended();
     if (!RunEventsUntil([] { return FrameCount() > 0; }, Clock::now() + std::chrono::seconds(3), 1))
         throw std::runtime_error("no frame arrived");
     const Clock::time_point first = Clock::now();

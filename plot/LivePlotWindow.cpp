@@ -29,7 +29,8 @@
 
 namespace {
 
-// Redraw about once a pixel column of time, at most ten and at least once a second.
+// Redraw about once every two pixel columns of time, at most ten times and at least once a
+// second: on the 10-minute span a redraw scans the whole history for the statistics.
 constexpr int kFastestRefreshMs = 100;
 constexpr int kSlowestRefreshMs = 1000;
 
@@ -209,8 +210,9 @@ void LivePlotWindow::RestartTimer() {
     m_timer->stop();
     if (m_paused || !isVisible())
         return;
-    const double perColumnMs = 1000.0 * SpanSeconds() / std::max(1, m_charts->PlotWidth());
-    m_timer->start(std::clamp(static_cast<int>(perColumnMs), kFastestRefreshMs, kSlowestRefreshMs));
+    const double twoColumnsMs = 2000.0 * SpanSeconds() / std::max(1, m_charts->PlotWidth());
+    m_timer->start(
+        std::clamp(static_cast<int>(twoColumnsMs), kFastestRefreshMs, kSlowestRefreshMs));
 }
 
 void LivePlotWindow::showEvent(QShowEvent* event) {
