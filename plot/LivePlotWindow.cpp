@@ -290,7 +290,7 @@ void LivePlotWindow::ShowHovered(double x) {
     std::size_t i = std::clamp(source.Range(at, m_viewEndNs).first, m_first, m_last - 1);
     if (i > m_first && std::llabs(source[i - 1].ns - at) <= std::llabs(source[i].ns - at))
         --i;
-    const Reading& r = source[i];
+    const StampedReading& r = source[i];
     const double seconds = static_cast<double>(r.ns - m_viewEndNs) / 1e9;
     const std::string wall = LocalTimeText(r.ns + WallClockOffsetNs());
     m_charts->SetCursor(seconds);

@@ -9,7 +9,7 @@
 // One reading as it arrived: time on the steady clock in nanoseconds, and the three values in
 // degrees. Floats hold the module's hundredths exactly enough for every display and export
 // (their error at 999.99 is below 0.0001) and keep a full history at 24 bytes a reading.
-struct Reading {
+struct StampedReading {
     std::int64_t ns = 0;
     float pitch = 0.0f;
     float roll = 0.0f;
@@ -36,10 +36,10 @@ public:
 
     std::size_t size() const { return m_readings.size(); }
     bool empty() const { return m_readings.empty(); }
-    const Reading& operator[](std::size_t i) const { return m_readings[i]; }
-    const Reading& back() const { return m_readings.back(); }
-    std::deque<Reading>::const_iterator begin() const { return m_readings.begin(); }
-    std::deque<Reading>::const_iterator end() const { return m_readings.end(); }
+    const StampedReading& operator[](std::size_t i) const { return m_readings[i]; }
+    const StampedReading& back() const { return m_readings.back(); }
+    std::deque<StampedReading>::const_iterator begin() const { return m_readings.begin(); }
+    std::deque<StampedReading>::const_iterator end() const { return m_readings.end(); }
 
     // Indexes [first, last) of the readings whose time lies in [fromNs, toNs].
     std::pair<std::size_t, std::size_t> Range(std::int64_t fromNs, std::int64_t toNs) const;
@@ -47,7 +47,7 @@ public:
     std::uint64_t TotalAppended() const { return m_totalAppended; }
 
 private:
-    std::deque<Reading> m_readings;
+    std::deque<StampedReading> m_readings;
     std::size_t m_capacity;
     std::int64_t m_keepNs;
     std::uint64_t m_totalAppended = 0;

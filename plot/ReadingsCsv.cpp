@@ -45,7 +45,7 @@ bool WriteReadingsCsv(std::ostream& out, const ReadingHistory& history, std::siz
                       std::size_t last, std::int64_t wallOffsetNs) {
     out << "time,pitch,roll,heading\n";
     for (std::size_t i = first; i < last && i < history.size() && out; ++i) {
-        const Reading& r = history[i];
+        const StampedReading& r = history[i];
         out << LocalTimeText(r.ns + wallOffsetNs) << ',' << DegreesText(r.pitch) << ','
             << DegreesText(r.roll) << ',' << DegreesText(r.heading) << '\n';
     }

@@ -109,7 +109,7 @@ auto OverVector(const std::vector<double>& values) {
     };
 }
 
-template <float Reading::*Member>
+template <float StampedReading::*Member>
 auto OverReadings(const ReadingHistory& history, std::size_t first, std::size_t last) {
     return [&history, first, last](auto&& add) {
         const auto end = history.begin() + static_cast<std::ptrdiff_t>(last);
@@ -138,8 +138,8 @@ SpanStatistics ComputeStatistics(const ReadingHistory& history, std::size_t firs
         const double seconds = static_cast<double>(history[last - 1].ns - history[first].ns) / 1e9;
         s.rate = seconds > 0.0 ? static_cast<double>(s.count - 1) / seconds : 0.0;
     }
-    s.pitch = Linear(OverReadings<&Reading::pitch>(history, first, last));
-    s.roll = Linear(OverReadings<&Reading::roll>(history, first, last));
-    s.heading = Circular(OverReadings<&Reading::heading>(history, first, last));
+    s.pitch = Linear(OverReadings<&StampedReading::pitch>(history, first, last));
+    s.roll = Linear(OverReadings<&StampedReading::roll>(history, first, last));
+    s.heading = Circular(OverReadings<&StampedReading::heading>(history, first, last));
     return s;
 }
