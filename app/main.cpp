@@ -1,9 +1,12 @@
 #include <QApplication>
 #include <csignal>
 
+#include "InfoOptions.h"
 #include "MainApp.h"
 
 int main(int argc, char** argv) {
+    if (const auto status = AnswerInfoOption(argc, argv))
+        return *status;
     // A file-size limit then fails the record write, which is reported, instead of killing the
     // program with the recording's last lines unwritten.
     std::signal(SIGXFSZ, SIG_IGN);

@@ -55,10 +55,13 @@ start_simulator() {
 # start_console [WRAPPER ARGS...]: the console with Com1 on the simulator's device and its own
 # HOME (so record files land in $work/home/COMDATA), run through WRAPPER when one is given (such
 # as a simulator's --run, which sets Com1 itself); sets `torva_pid` (the wrapper's when given)
-# and `window`.
+# and `window`. The display platform is chosen with Qt's own -platform option against an
+# environment that names another: the window appears only if the console hands Qt its options
+# untouched.
 start_console() {
     mkdir -p "$work/home"
-    HOME=$work/home TORVA_COM1=${device:-} QT_QPA_PLATFORM=xcb "$@" "$torva" >"$work/torva.log" 2>&1 &
+    HOME=$work/home TORVA_COM1=${device:-} QT_QPA_PLATFORM=offscreen "$@" "$torva" -platform xcb \
+        >"$work/torva.log" 2>&1 &
     torva_pid=$!
     xdrive_pids+=($torva_pid)
     window=""

@@ -259,13 +259,31 @@ TEST(TorvaDecode, FailedOutputsAndUnreadableRecordsEndWithStatusOne) {
         std::remove(path.c_str());
 }
 
+// Every installed program, by the name it is installed under. Run without a display: the
+// console must answer --help and --version before it starts Qt.
+const std::vector<std::pair<std::string, std::string>> kPrograms = {
+    {"torva", TORVA_PATH}, {"torva-sim", kSim}, {"torva-read", kRead}, {"torva-decode", kDecode}};
+const std::string kNoDisplay = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ";
+
+// The manual pages are made from the --help texts, so each must have a manual's sections.
 TEST(Tools, HelpHasTheManualSections) {
-    for (const std::string& program : {kRead, kDecode}) {
-        const Outcome o = RunShell(program + " --help");
-        EXPECT_EQ(o.status, 0);
+    for (const auto& [name, program] : kPrograms) {
+        const Outcome o = RunShell(kNoDisplay + program + " --help");
+        EXPECT_EQ(o.status, 0) << name << ": " << o.err;
+        EXPECT_EQ(o.out.rfind("NAME\n    " + name + " - ", 0), 0u) << name << ": " << o.out;
         for (const char* section :
-             {"NAME\n", "SYNOPSIS\n", "DESCRIPTION\n", "OPTIONS\n", "EXIT STATUS\n", "EXAMPLES\n"})
-            EXPECT_NE(o.out.find(section), std::string::npos) << program << ": " << section;
+             {"SYNOPSIS\n", "DESCRIPTION\n", "OPTIONS\n", "EXIT STATUS\n", "EXAMPLES\n"})
+            EXPECT_NE(o.out.find(section), std::string::npos) << name << ": " << section;
+        EXPECT_NE(o.out.find("    --version "), std::string::npos) << name;
+    }
+}
+
+TEST(Tools, VersionIsTheProjectsOwn) {
+    for (const auto& [name, program] : kPrograms) {
+        const Outcome o = RunShell(kNoDisplay + program + " --version");
+        EXPECT_EQ(o.status, 0) << name << ": " << o.err;
+        EXPECT_EQ(o.out.rfind(name + " " + TORVA_VERSION + "\n", 0), 0u) << o.out;
+        EXPECT_NE(o.out.find("GPL-3.0-or-later"), std::string::npos) << o.out;
     }
 }
 

@@ -12,6 +12,7 @@
 #include "Output.h"
 #include "PlotSink.h"
 #include "RecordDecoder.h"
+#include "TorvaVersion.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ const char kHelp[] = R"(NAME
 SYNOPSIS
     torva-decode [-o FILE] [--plot IMAGE.png] [--size WxH] RECORD-FILE...
     torva-decode --help
+    torva-decode --version
 
 DESCRIPTION
     Reads record files (Rec00.txt ... Rec99.txt) written by the TORVA console, feeds every
@@ -57,6 +59,7 @@ OPTIONS
                        readings against their frame index, in degrees
     --size WxH         size of the plot in pixels (default 1200x600)
     -h, --help         show this text
+    --version          show the version
 
 EXIT STATUS
     0   every file was decoded (bad lines and bad checksums are reported, not errors)
@@ -68,6 +71,9 @@ EXIT STATUS
 EXAMPLES
     torva-decode ~/COMDATA/Rec00.txt
     torva-decode -o run.csv --plot run.png ~/COMDATA/Rec00.txt ~/COMDATA/Rec01.txt
+
+SEE ALSO
+    torva(1), torva-sim(1), torva-read(1)
 )";
 
 struct Options {
@@ -140,6 +146,9 @@ int main(int argc, char** argv) {
         };
         if (arg == "-h" || arg == "--help") {
             std::fputs(kHelp, stdout);
+            return kExitOk;
+        } else if (arg == "--version") {
+            PrintTorvaVersion("torva-decode");
             return kExitOk;
         } else if (arg == "-o" || arg == "--output" || arg == "--plot" || arg == "--size") {
             const auto text = value();

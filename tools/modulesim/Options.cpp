@@ -48,61 +48,86 @@ std::optional<Reading> ParseReading(const std::string& text) {
 }  // namespace
 
 std::string UsageText() {
-    return R"(usage: torva-sim [OPTIONS] [--replay FILE [--loop]] [--run COMMAND [ARGS...]]
+    return R"(NAME
+    torva-sim - play the TORVA compass module on a pseudo-terminal
 
-Plays the compass module on a pseudo-terminal. Prints the device path (/dev/pts/N) on
-its own line, or with --run starts COMMAND with TORVA_COM1 set to the device and ends
-with COMMAND's exit status.
+SYNOPSIS
+    torva-sim [OPTIONS] [--replay FILE [--loop]] [--run COMMAND [ARGS...]]
+    torva-sim --help
+    torva-sim --version
 
-  --address N        module address, 0..255 (default 0)
-  --auto RATE        start in automatic output, RATE frames per second
-  --rate RATE        automatic-output rate when it is switched on by request, and the
-                     replay rate (default 10)
-  --frames N         stop automatic output after N frames in all
-  --duration S       end after S seconds
-  --fixed P,R,H      report fixed pitch, roll and heading instead of moving readings
-  --fail             answer zero, baud and address requests with error 01 and calibration
-                     start, manual, stop and save with FF (as --cal-error would)
-  --cal-error LIST   answer these calibration requests with FF: a comma list of start,
-                     amode, mmode, manual, stop, save (amode, mmode and manual refuse
-                     with 88 FF, stop with 89 FF 00 00 00); a refused request changes
-                     nothing
-  --cal-silent LIST  act on these calibration requests (same names) but send no answer;
-                     amode also withholds the A-mode count reports. Wins over --cal-error
-  --replay FILE      play the reading frames (84) of a record file ("Date:" header, lines
-                     of hex bytes, "End Date:" line; CR LF or LF) from the start at --rate
-                     frames per second, unchanged (their own address). Line faults apply,
-                     --frames does not. Other lines are skipped and listed on stderr.
-                     Requests are answered as usual meanwhile. Exit status 2 when FILE
-                     cannot be read or holds no reading frame
-  --loop             with --replay, start the file over at its end instead of stopping
-  --ack-all          also answer output-mode, mounting, declination and A/M-mode requests
-                     (00 in the request's code plus 0x80)
-  --bad-checksum     every frame sent carries a checksum one too high
-  --noise            random bytes (never 68) before every frame
-  --seed N           seed for --noise (default 1)
-  --split            write frames one byte at a time, 2 ms apart
-  --split-gap MS     --split with this gap between bytes (default 2)
-  --silent           send nothing at all
-  --vanish-after S   close the device after S seconds (it disappears), then end
-  --stats            on exit print "frames sent: N" to stderr (every frame written out
-                     whole, answers included)
-  --verbose          log requests and line-speed changes to stderr
-  --help             show this text
-  --run CMD ARGS...  run CMD with TORVA_COM1 set; all later arguments belong to CMD
+DESCRIPTION
+    Plays the compass module on a pseudo-terminal, as test equipment for the TORVA console
+    and its tools. Prints the device path (/dev/pts/N) on its own line, or with --run starts
+    COMMAND with TORVA_COM1 set to the device and ends with COMMAND's exit status.
 
-Answers: read 04 -> 84 (pitch, roll, heading, packed BCD); zero 05 -> 85; baud 0B -> 8B
-(index 0..5, others refused); address 0F -> 8F from the old address, then the new one
-holds. Output mode 0C 01 starts and 0C 00 stops automatic output. Requests for another
-address are ignored, except the declination request 06, which every module takes.
+OPTIONS
+    --address N        module address, 0..255 (default 0)
+    --auto RATE        start in automatic output, RATE frames per second
+    --rate RATE        automatic-output rate when it is switched on by request, and the
+                       replay rate (default 10)
+    --frames N         stop automatic output after N frames in all
+    --duration S       end after S seconds
+    --fixed P,R,H      report fixed pitch, roll and heading instead of moving readings
+    --fail             answer zero, baud and address requests with error 01 and calibration
+                       start, manual, stop and save with FF (as --cal-error would)
+    --cal-error LIST   answer these calibration requests with FF: a comma list of start,
+                       amode, mmode, manual, stop, save (amode, mmode and manual refuse
+                       with 88 FF, stop with 89 FF 00 00 00); a refused request changes
+                       nothing
+    --cal-silent LIST  act on these calibration requests (same names) but send no answer;
+                       amode also withholds the A-mode count reports. Wins over --cal-error
+    --replay FILE      play the reading frames (84) of a record file ("Date:" header, lines
+                       of hex bytes, "End Date:" line; CR LF or LF) from the start at --rate
+                       frames per second, unchanged (their own address). Line faults apply,
+                       --frames does not. Other lines are skipped and listed on stderr.
+                       Requests are answered as usual meanwhile. Exit status 2 when FILE
+                       cannot be read or holds no reading frame
+    --loop             with --replay, start the file over at its end instead of stopping
+    --ack-all          also answer output-mode, mounting, declination and A/M-mode requests
+                       (00 in the request's code plus 0x80)
+    --bad-checksum     every frame sent carries a checksum one too high
+    --noise            random bytes (never 68) before every frame
+    --seed N           seed for --noise (default 1)
+    --split            write frames one byte at a time, 2 ms apart
+    --split-gap MS     --split with this gap between bytes (default 2)
+    --silent           send nothing at all
+    --vanish-after S   close the device after S seconds (it disappears), then end
+    --stats            on exit print "frames sent: N" to stderr (every frame written out
+                       whole, answers included)
+    --verbose          log requests and line-speed changes to stderr
+    -h, --help         show this text
+    --version          show the version
+    --run CMD ARGS...  run CMD with TORVA_COM1 set; all later arguments belong to CMD
 
-Calibration: start 08 -> 88 00, sample count 0, no sampling. A-mode 44: a sample every
-0.25 s and 88 with the count every 2 s after the request. M-mode 43: no sampling of its
-own; manual sample 45 -> 88 with the count (45 also counts outside M-mode). Counts stop at
-254. Stop 09 -> 89 00 X Y Z for n samples: X = min(100, 12n), Y = min(100, 10n),
-Z = min(100, 7n) percent; sampling ends, the count stays. Save 0A -> 8A 00, count 0.
+ANSWERS
+    Read 04 -> 84 (pitch, roll, heading, packed BCD); zero 05 -> 85; baud 0B -> 8B (index
+    0..5, others refused); address 0F -> 8F from the old address, then the new one holds.
+    Output mode 0C 01 starts and 0C 00 stops automatic output. Requests for another address
+    are ignored, except the declination request 06, which every module takes.
 
-Ends cleanly on SIGINT or SIGTERM (passed on to COMMAND under --run).
+CALIBRATION
+    Start 08 -> 88 00, sample count 0, no sampling. A-mode 44: a sample every 0.25 s and 88
+    with the count every 2 s after the request. M-mode 43: no sampling of its own; manual
+    sample 45 -> 88 with the count (45 also counts outside M-mode). Counts stop at 254. Stop
+    09 -> 89 00 X Y Z for n samples: X = min(100, 12n), Y = min(100, 10n), Z = min(100, 7n)
+    percent; sampling ends, the count stays. Save 0A -> 8A 00, count 0.
+
+EXIT STATUS
+    0     ended by SIGINT, SIGTERM, --duration or --vanish-after
+    1     the pseudo-terminal could not be made
+    2     wrong usage, or the --replay file cannot be read or holds no reading frame
+    127   the --run command could not be started
+    Under --run the status is COMMAND's own (128 + the signal when a signal ended it).
+    SIGINT and SIGTERM are passed on to COMMAND.
+
+EXAMPLES
+    torva-sim --run torva
+    torva-sim --fixed 12.5,-3.25,271.4 --run torva-read --count 5
+    torva-sim --replay ~/COMDATA/Rec00.txt --loop --run torva
+
+SEE ALSO
+    torva(1), torva-read(1), torva-decode(1)
 )";
 }
 
@@ -156,6 +181,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
 
         if (arg == "--help" || arg == "-h") {
             options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
         } else if (arg == "--address") {
             const auto n = integer(0, 255);
             if (!n)

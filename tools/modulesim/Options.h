@@ -33,6 +33,7 @@ struct Options {
     std::optional<Reading> fixed;
     std::vector<std::string> run;  // command and its arguments, empty when not running one
     bool help = false;
+    bool version = false;
 };
 
 // Parses the command line; on failure returns nothing and sets `error`.

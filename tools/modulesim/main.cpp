@@ -6,6 +6,7 @@
 #include "Options.h"
 #include "Replay.h"
 #include "Simulator.h"
+#include "TorvaVersion.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
@@ -17,6 +18,10 @@ int main(int argc, char** argv) {
     }
     if (options->help) {
         std::fputs(modulesim::UsageText().c_str(), stdout);
+        return 0;
+    }
+    if (options->version) {
+        PrintTorvaVersion("torva-sim");
         return 0;
     }
     modulesim::ReplayScript replay;

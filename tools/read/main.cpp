@@ -10,6 +10,7 @@
 #include "LineRules.h"
 #include "PortTable.h"
 #include "Reader.h"
+#include "TorvaVersion.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ SYNOPSIS
     torva-read [--port ComN|DEVICE] [--baud B] [--address A] [--rate HZ] [--count N]
                [--timeout S]
     torva-read --help
+    torva-read --version
 
 DESCRIPTION
     Opens the serial port (8 data bits, no parity, 1 stop bit, no flow control), sends the
@@ -45,6 +47,7 @@ OPTIONS
     --timeout S         give up when a request has waited S seconds without a reading
                         (default 3, at most 86400)
     -h, --help          show this text
+    --version           show the version
 
 EXIT STATUS
     0   N readings printed, or stopped by SIGINT or SIGTERM
@@ -59,6 +62,9 @@ EXAMPLES
     torva-read --port Com3 --count 10
     torva-read --port /dev/ttyUSB0 --baud 19200 --rate 5 > readings.csv
     TORVA_COM1=/dev/pts/4 torva-read --count 1
+
+SEE ALSO
+    torva(1), torva-sim(1), torva-decode(1)
 )";
 
 int Usage(const std::string& message) {
@@ -108,6 +114,10 @@ int main(int argc, char** argv) {
                            .toUtf8()
                            .constData(),
                        stdout);
+            return kReadOk;
+        }
+        if (arg == "--version") {
+            PrintTorvaVersion("torva-read");
             return kReadOk;
         }
         if (i + 1 >= argc)
