@@ -10,13 +10,9 @@ QString DeviceForPort(int portNumber) {
     const QString overridden = qEnvironmentVariable(overrideName.constData());
     if (!overridden.isEmpty())
         return overridden;
-#ifdef _WIN32
-    return QStringLiteral("COM%1").arg(portNumber);
-#else
     if (portNumber <= 8)
         return QStringLiteral("/dev/ttyUSB%1").arg(portNumber - 1);
     if (portNumber <= 12)
         return QStringLiteral("/dev/ttyACM%1").arg(portNumber - 9);
     return QStringLiteral("/dev/ttyS%1").arg(portNumber - 13);
-#endif
 }
