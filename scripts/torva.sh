@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # One entry point for a fresh Debian 12 machine:
-#   scripts/torva.sh run    install what is missing, build, start the console (with the module
-#                           simulator on Com1 when no module is attached; without a display, a
-#                           scripted demo under Xvfb that saves a screenshot)
-#   scripts/torva.sh test   install what is missing, build with sanitizers, run every test tier
-#   scripts/torva.sh bench  install what is missing, build optimised, run the benchmarks
+#   scripts/torva.sh run      install what is missing, build, start the console (with the module
+#                             simulator on Com1 when no module is attached; without a display, a
+#                             scripted demo under Xvfb that saves a screenshot)
+#   scripts/torva.sh test     install what is missing, build with sanitizers, run every test tier
+#   scripts/torva.sh bench    install what is missing, build optimised, run the benchmarks
+#   scripts/torva.sh package  build the Debian package into build-package/ and check it with
+#                             lintian, appstreamcli and desktop-file-validate
 # Extra arguments after "test" go to ctest (for example: -L unit). TORVA_FUZZ_SECONDS=0 skips
 # the bounded fuzzing runs.
 set -euo pipefail
@@ -19,9 +21,13 @@ packages=(cmake g++ make pkg-config
           xvfb xdotool x11-apps imagemagick xauth tesseract-ocr
           clang libclang-rt-14-dev dpkg-dev file)
 
-install_missing() {
-    local missing=()
-    for p in "${packages[@]}"; do
+# Tools the package check needs beyond those: it installs them itself.
+package_tools=(lintian appstream desktop-file-utils)
+
+install_missing() { # install_missing [PACKAGE...]: the project's packages, or those named
+    local missing=() wanted=("$@")
+    [ ${#wanted[@]} -eq 0 ] && wanted=("${packages[@]}")
+    for p in "${wanted[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
@@ -78,8 +84,38 @@ bench)
     BUILD_TYPE=Release build build-bench -DBUILD_TESTING=OFF -DTORVA_BUILD_BENCH=ON
     exec bench/run-all.sh build-bench
     ;;
+package)
+    install_missing
+    install_missing "${package_tools[@]}"
+    # Benchmarks are built too (not packaged), so that a change that breaks them shows here.
+    # Debian's hardening flags, as a package built by Debian's own tools would get them.
+    flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
+    BUILD_TYPE=RelWithDebInfo build build-package -DBUILD_TESTING=OFF -DTORVA_BUILD_BENCH=ON \
+        -DCMAKE_CXX_FLAGS="$(flags CPPFLAGS) $(flags CXXFLAGS)" \
+        -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)"
+    rm -f build-package/torva_*.deb build-package/torva-dbgsym_*.ddeb
+    (cd build-package && cpack -G DEB)
+    deb=$(ls build-package/torva_*.deb)
+    ddeb=$(ls build-package/torva-dbgsym_*.ddeb)
+    # CMake 3.25 lists the debug package's files in its md5sums with their absolute paths in the
+    # build tree, leaves the symbol files executable and gives the package no documentation:
+    # put the first two right and point its documentation at torva's, as Debian's own debug
+    # packages do.
+    raw=$(mktemp -d)
+    trap 'rm -rf "$raw"' EXIT
+    dpkg-deb -R "$ddeb" "$raw"
+    sed -i 's|  /.*-dbgsym/usr/|  usr/|' "$raw/DEBIAN/md5sums"
+    find "$raw/usr" -type f -exec chmod 0644 {} +
+    mkdir -p "$raw/usr/share/doc"
+    ln -s torva "$raw/usr/share/doc/torva-dbgsym"
+    dpkg-deb --root-owner-group -b "$raw" "$ddeb" >/dev/null
+    desktop-file-validate packaging/torva.desktop
+    appstreamcli validate --no-net build-package/*.metainfo.xml
+    lintian --fail-on error,warning --display-info "$deb" "$ddeb"
+    echo "Packages: $deb $ddeb (lintian: no errors, no warnings)"
+    ;;
 *)
-    echo "usage: scripts/torva.sh run|test|bench [ctest args]" >&2
+    echo "usage: scripts/torva.sh run | test [ctest args] | bench | package" >&2
     exit 2
     ;;
 esac
