@@ -4,11 +4,14 @@
 #                             simulator on Com1 when no module is attached; without a display, a
 #                             scripted demo under Xvfb that saves a screenshot)
 #   scripts/torva.sh test     install what is missing, build with sanitizers, run every test tier
+#                             (each fuzzer for a few seconds)
+#   scripts/torva.sh fuzz [SECONDS]
+#                             the long fuzzing campaign: every fuzzer for SECONDS (default 600)
 #   scripts/torva.sh bench    install what is missing, build optimised, run the benchmarks
 #   scripts/torva.sh package  build the Debian package into build-package/ and check it with
 #                             lintian, appstreamcli and desktop-file-validate
-# Extra arguments after "test" go to ctest (for example: -L unit). TORVA_FUZZ_SECONDS=0 skips
-# the bounded fuzzing runs.
+# Extra arguments after "test" go to ctest (for example: -L unit). TORVA_FUZZ_SECONDS sets how
+# long the test command fuzzes each target (5 by default; 0 skips the fuzzers).
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -48,6 +51,19 @@ build() { # build DIR [cmake args...]; TARGETS="a b" builds only those
     cmake --build "$dir" -j "$jobs" "${targets[@]}"
 }
 
+# The test build: clang with AddressSanitizer, UndefinedBehaviorSanitizer and libFuzzer, so that
+# one tree holds the tests and the fuzzers. A tree configured earlier with another compiler is
+# made anew, since CMake keeps a tree's compiler.
+build_test_tree() { # build_test_tree [cmake args...]
+    if [ -f build-test/CMakeCache.txt ] &&
+        ! grep -q '^CMAKE_CXX_COMPILER:[A-Z]*=.*clang++' build-test/CMakeCache.txt; then
+        echo "build-test/ was made with another compiler: starting it anew with clang."
+        rm -rf build-test
+    fi
+    CXX=clang++ CC=clang BUILD_TYPE=Debug build build-test -DTORVA_SANITIZE=ON -DTORVA_LIBFUZZER=ON \
+        -DTORVA_BUILD_BENCH=OFF "$@"
+}
+
 cmd=${1:-run}
 [ $# -gt 0 ] && shift
 case "$cmd" in
@@ -66,18 +82,20 @@ run)
     ;;
 test)
     install_missing
-    # The fuzzers are built with clang and libFuzzer in a tree of their own; ctest runs each for
-    # TORVA_FUZZ_SECONDS (60 by default, 0 skips them).
-    fuzz_seconds=${TORVA_FUZZ_SECONDS:-60}
-    fuzz_args=(-DTORVA_FUZZ_SECONDS="$fuzz_seconds" -DTORVA_FUZZ_BUILD_DIR=)
-    if [ "$fuzz_seconds" -gt 0 ]; then
-        CXX=clang++ CC=clang BUILD_TYPE=Debug TARGETS="fuzz_assembler fuzz_hextext fuzz_fields fuzz_receive" \
-            build build-fuzz -DTORVA_LIBFUZZER=ON -DTORVA_SANITIZE=ON -DTORVA_BUILD_BENCH=OFF
-        fuzz_args=(-DTORVA_FUZZ_SECONDS="$fuzz_seconds" -DTORVA_FUZZ_BUILD_DIR="$here/build-fuzz")
-    fi
-    BUILD_TYPE=Debug build build-test -DTORVA_SANITIZE=ON "${fuzz_args[@]}"
+    # ctest runs each fuzzer for TORVA_FUZZ_SECONDS: a few by default, enough to replay the seed
+    # corpus and try some new inputs; 0 skips them.
+    build_test_tree -DTORVA_FUZZ_SECONDS="${TORVA_FUZZ_SECONDS:-5}"
     cd build-test
     exec ctest --output-on-failure -j "$jobs" "$@"
+    ;;
+fuzz)
+    install_missing
+    seconds=${1:-600}
+    TARGETS="fuzz_assembler fuzz_hextext fuzz_fields fuzz_receive" \
+        build_test_tree -DTORVA_FUZZ_SECONDS="$seconds"
+    echo "Fuzzing each target for $seconds s; findings go to build-test/fuzz-findings/."
+    cd build-test
+    exec ctest --output-on-failure -j "$jobs" -L fuzz
     ;;
 bench)
     install_missing
@@ -115,7 +133,7 @@ package)
     echo "Packages: $deb $ddeb (lintian: no errors, no warnings)"
     ;;
 *)
-    echo "usage: scripts/torva.sh run | test [ctest args] | bench | package" >&2
+    echo "usage: scripts/torva.sh run | test [ctest args] | fuzz [SECONDS] | bench | package" >&2
     exit 2
     ;;
 esac
