@@ -3,13 +3,18 @@
 # driven through OpenCom and GO by real clicks; after a few seconds of polling it saves a
 # screenshot, opens the live plot with Ctrl+L and saves a second one of it, prints their paths
 # and the readings the three displays showed, and ends the console.
-# usage: scripts/demo.sh BUILD_DIR [SECONDS]
+# usage: scripts/demo.sh BUILD_DIR [SECONDS [KEEP_DIR]]
+# KEEP_DIR: also keep both screenshots there as torva-console.png and torva-plot.png, stripped
+# of metadata and with their colours reduced so that they stay small (the README's pictures are
+# made so). TORVA and TORVA_SIM name other programs to run than the build's, for example the
+# installed ones.
 set -euo pipefail
 
 build=$(cd "$1" && pwd)
 seconds=${2:-4}
-torva=$build/app/torva
-sim=$build/tools/modulesim/torva-sim
+keep=${3:-}
+torva=${TORVA:-$build/app/torva}
+sim=${TORVA_SIM:-$build/tools/modulesim/torva-sim}
 work=$build/demo
 rm -rf "$work"
 mkdir -p "$work"
@@ -58,3 +63,11 @@ if [ -n "$heading$pitch$roll" ]; then
 fi
 echo "demo: screenshot $work/torva-demo.png"
 echo "demo: live plot $work/torva-plot.png"
+if [ -n "$keep" ]; then
+    mkdir -p "$keep"
+    for picture in console:torva-demo plot:torva-plot; do
+        $convert "$work/${picture#*:}.png" -strip -define png:exclude-chunks=date,time +dither \
+            -colors 64 "PNG8:$keep/torva-${picture%%:*}.png"
+        echo "demo: kept as $keep/torva-${picture%%:*}.png ($(stat -c %s "$keep/torva-${picture%%:*}.png") bytes)"
+    done
+fi
