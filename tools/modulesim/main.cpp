@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     std::string error;
     const auto options = modulesim::ParseOptions(args, error);
     if (!options) {
-        std::fprintf(stderr, "torva-sim: %s\n%s", error.c_str(), modulesim::UsageText().c_str());
+        std::fprintf(stderr, "torva-sim: %s\nTry 'torva-sim --help'.\n", error.c_str());
         return 2;
     }
     if (options->help) {
