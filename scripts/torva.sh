@@ -87,7 +87,9 @@ test)
     # corpus and try some new inputs; 0 skips them.
     build_test_tree -DTORVA_FUZZ_SECONDS="${TORVA_FUZZ_SECONDS:-5}"
     cd build-test
-    exec ctest --output-on-failure -j "$jobs" "$@"
+    # Two tests a core: most of them spend their time waiting on timers, the X server or the
+    # simulator.
+    exec ctest --output-on-failure -j "$((jobs * 2))" "$@"
     ;;
 fuzz)
     install_missing
