@@ -27,17 +27,17 @@ start_display || die "Xvfb did not start"
 start_simulator --verbose || die "the module simulator did not start"
 start_console || die "the console's window did not appear (see $work/torva.log)"
 echo "demo: console running under Xvfb on $DISPLAY, Com1 = $device (module simulator)"
-click 122 23 40 23 # OpenCom
+click opencom
 sleep 0.3
-click 159 66 42 23 # GO
+click go
 wait_for 5 grep -q ": read" "$work/sim.err" || die "the console sent no read request"
 echo "demo: OpenCom and GO clicked; polling for $seconds s"
 sleep "$seconds"
 shot "$work/torva-demo.png"
 reads=$(requests ": read")
-heading=$(read_display "$work/torva-demo.png" 214 73 204 67)
-pitch=$(read_display "$work/torva-demo.png" 215 144 204 66)
-roll=$(read_display "$work/torva-demo.png" 215 211 204 62)
+heading=$(read_display "$work/torva-demo.png" heading)
+pitch=$(read_display "$work/torva-demo.png" pitch)
+roll=$(read_display "$work/torva-demo.png" roll)
 
 # The live plot beside the console (Ctrl+L), after a few more seconds of readings.
 xdotool windowfocus "$window" 2>/dev/null || true

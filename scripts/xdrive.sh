@@ -68,35 +68,67 @@ start_console() {
     wait_for 20 find_window || return 1
     sleep 0.5
 }
+# find_window: the main window; sets `window`, and `window_width` and `window_height` in pixels.
 find_window() {
     window=$(xdotool search --onlyvisible --name '^MIRT QTX V1\.8$' 2>/dev/null | head -n 1)
-    [ -n "$window" ]
+    [ -n "$window" ] || return 1
+    local WIDTH HEIGHT X Y SCREEN WINDOW
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    window_width=$WIDTH
+    window_height=$HEIGHT
 }
 
-# click X Y W H: a click in the middle of a control given in dialog units (1.75 px a unit).
+# The controls the scripts use, as the window's template places them: x y width height in dialog
+# units. The window is 441 x 436 units; its real size in pixels gives the size of a unit.
+declare -A control=(
+    [opencom]="122 23 40 23" [port_state]="93 22 20 20" [go]="159 66 42 23"
+    [setzero]="34 72 39 21" [record]="34 101 39 21" [autoout]="34 188 39 21"
+    [heading]="214 73 204 67" [pitch]="215 144 204 66" [roll]="215 211 204 62"
+    [cal_start]="55 290 39 14" [mmode]="16 307 33 14" [manual]="55 306 38 16"
+    [cal_stop]="101 290 37 16" [cal_save]="101 308 37 14"
+    [samples]="29 345 60 62" [coverage_x]="102 350 34 12" [coverage_y]="102 373 34 12"
+    [coverage_z]="102 399 34 12"
+)
+window_width=772
+window_height=763
+
+# rect NAME: the control's rectangle in the window's pixels, "X Y W H".
+rect() {
+    local spec=${control[$1]:-}
+    [ -n "$spec" ] || { echo "xdrive: no control named '$1'" >&2; return 1; }
+    local x y w h
+    read -r x y w h <<<"$spec"
+    echo "$((x * window_width / 441)) $((y * window_height / 436))" \
+        "$((w * window_width / 441)) $((h * window_height / 436))"
+}
+
+# click NAME: a click in the middle of the control.
 click() {
-    local x=$((($1 * 2 + $3) * 7 / 8)) y=$((($2 * 2 + $4) * 7 / 8))
-    xdotool mousemove --window "$window" "$x" "$y" click 1
+    local x y w h
+    read -r x y w h <<<"$(rect "$1")" || return 1
+    xdotool mousemove --window "$window" $((x + w / 2)) $((y + h / 2)) click 1
 }
 shot() { $import -window "$window" "$1"; }
 
-# crop IMAGE X Y W H OUT: the control's rectangle (dialog units) cut out of a screenshot.
+# crop IMAGE NAME OUT: the control's rectangle cut out of a screenshot of the window.
 crop() {
-    $convert "$1" -crop "$(($4 * 7 / 4))x$(($5 * 7 / 4))+$(($2 * 7 / 4))+$(($3 * 7 / 4))" +repage "$6"
+    local x y w h
+    read -r x y w h <<<"$(rect "$2")" || return 1
+    $convert "$1" -crop "${w}x${h}+${x}+${y}" +repage "$3"
 }
-# region_differs A B X Y W H: the two screenshots differ inside the control's rectangle.
+# region_differs A B NAME: the two screenshots differ inside the control's rectangle.
 region_differs() {
-    crop "$1" "$3" "$4" "$5" "$6" "$work/a.png"
-    crop "$2" "$3" "$4" "$5" "$6" "$work/b.png"
+    crop "$1" "$3" "$work/a.png"
+    crop "$2" "$3" "$work/b.png"
     local diff
     diff=$($compare -metric AE "$work/a.png" "$work/b.png" null: 2>&1 || true)
     [ "${diff%% *}" != "0" ]
 }
-# colour_pixels IMAGE X Y W H HEX: how many pixels of exactly that colour (#RRGGBB) the control's
+# colour_pixels IMAGE NAME HEX: how many pixels of exactly that colour (#RRGGBB) the control's
 # rectangle holds.
 colour_pixels() {
-    crop "$1" "$2" "$3" "$4" "$5" "$work/c.png"
-    $convert "$work/c.png" -depth 8 txt:- | grep -ci "#$6" || true
+    crop "$1" "$2" "$work/c.png"
+    $convert "$work/c.png" -depth 8 txt:- | grep -ci "#$3" || true
 }
 
 # box_open TITLE: a message box with that caption is shown; sets `box`.
@@ -116,11 +148,11 @@ close_box() {
 # requests PATTERN: how many requests the simulator logged that match.
 requests() { grep -c "$1" "$work/sim.err" || true; }
 
-# read_display IMAGE X Y W H: the text of a display read back from a screenshot (OCR), limited to
+# read_display IMAGE NAME: the text of a display read back from a screenshot (OCR), limited to
 # the characters a reading can hold; prints nothing when tesseract is missing.
 read_display() {
     command -v tesseract >/dev/null || return 0
-    crop "$1" "$2" "$3" "$4" "$5" "$work/r.png"
+    crop "$1" "$2" "$work/r.png"
     # Dark text on a light ground reads best: turn light-on-dark displays over first.
     local mean negate=()
     mean=$($convert "$work/r.png" -colorspace gray -format '%[fx:mean<0.5?1:0]' info:)

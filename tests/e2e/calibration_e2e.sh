@@ -3,7 +3,7 @@
 # clicks. Start clears the coverage labels, three manual samples count up in the Sample display,
 # Stop shows the simulator's coverage and Save puts the labels back to 0%. The labels and the
 # count are read back from screenshots.
-# usage: calibration_e2e.sh TORVA_BINARY SIMULATOR
+# usage: calibration_e2e.sh TORVA_BINARY SIMULATOR TORVA_DECODE (the decoder is not used here)
 set -euo pipefail
 
 torva=$1
@@ -13,17 +13,11 @@ source "$(dirname "$0")/../../scripts/xdrive.sh"
 trap 'xdrive_cleanup; rm -rf "$work"' EXIT
 
 
-# Controls in dialog units.
-start_btn="55 290 39 14"; mmode_btn="16 307 33 14"; manual_btn="55 306 38 16"
-stop_btn="101 290 37 16"; save_btn="101 308 37 14"
-samples="29 345 60 62"; label_x="102 350 34 12"; label_y="102 373 34 12"; label_z="102 399 34 12"
-
 # shown: the Sample display and the three coverage labels, read from a fresh screenshot.
 shown() {
     shot "$work/now.png"
-    # shellcheck disable=SC2086
-    echo "$(read_display "$work/now.png" $samples) $(read_display "$work/now.png" $label_x)" \
-        "$(read_display "$work/now.png" $label_y) $(read_display "$work/now.png" $label_z)"
+    echo "$(read_display "$work/now.png" samples) $(read_display "$work/now.png" coverage_x)" \
+        "$(read_display "$work/now.png" coverage_y) $(read_display "$work/now.png" coverage_z)"
 }
 # expect_shown TEXT WHAT: waits up to 3 s for the displays to read TEXT.
 expect_shown() {
@@ -34,34 +28,32 @@ expect_shown() {
     done
     pass "$2: $1"
 }
-# shellcheck disable=SC2086
-press() { click $1; }
 
 start_display || fail "Xvfb did not start"
 start_simulator --verbose || fail "simulator printed no device"
 start_console || fail "no window titled MIRT QTX V1.8"
 expect_shown "0 X:100% Y:100% Z:100%" "at start"
 
-press "122 23 40 23" # OpenCom; polling stays off
+click opencom # polling stays off
 sleep 0.3
-press "$start_btn"
+click cal_start
 wait_for 3 grep -q "request 68 04 00 08 0C: calibration start" "$work/sim.err" || fail "Start frame not sent"
 expect_shown "0 X:0% Y:0% Z:0%" "Start sent 68 04 00 08 0C"
 
-press "$mmode_btn"
+click mmode
 wait_for 3 grep -q "request 68 04 00 43 47: calibration M-mode" "$work/sim.err" || fail "M-mode frame not sent"
 for n in 1 2 3; do
-    press "$manual_btn"
+    click manual
     wait_for 3 grep -q "manual sample $n" "$work/sim.err" || fail "manual sample $n not requested"
     expect_shown "$n X:0% Y:0% Z:0%" "manual sample $n"
 done
 [ "$(requests "request 68 04 00 45 49: manual sample")" -eq 3 ] || fail "not exactly three Manual frames"
 
-press "$stop_btn"
+click cal_stop
 wait_for 3 grep -q "calibration stop X 36 Y 30 Z 21" "$work/sim.err" || fail "Stop frame not sent"
 expect_shown "3 X:36% Y:30% Z:21%" "Stop shows the simulator's coverage"
 
-press "$save_btn"
+click cal_save
 wait_for 3 grep -q "request 68 04 00 0A 0E: calibration save" "$work/sim.err" || fail "Save frame not sent"
 expect_shown "0 X:0% Y:0% Z:0%" "Save resets the labels and the count"
 box_open TORVA && fail "an unexpected message box is open"

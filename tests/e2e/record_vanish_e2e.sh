@@ -16,17 +16,17 @@ trap 'xdrive_cleanup; rm -rf "$work"' EXIT
 # cpu_ticks PID: user plus system time of a process, in clock ticks.
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 # port_indicator_red IMAGE: red pixels in the port indicator.
-port_indicator_red() { colour_pixels "$1" 93 22 20 20 FF0000; }
+port_indicator_red() { colour_pixels "$1" port_state FF0000; }
 
 start_display || fail "Xvfb did not start"
 start_simulator --verbose --fixed 1.25,-2.5,90 --vanish-after 4 || fail "simulator printed no device"
 start_console || fail "no window titled MIRT QTX V1.8"
 
-click 122 23 40 23 # OpenCom
+click opencom
 sleep 0.3
-click 159 66 42 23 # GO
+click go
 wait_for 5 grep -q ": read" "$work/sim.err" || fail "no read request after OpenCom and GO"
-click 34 101 39 21 # Save: start recording
+click record # Save: start recording
 wait_for 5 test -s "$work/home/COMDATA/Rec00.txt" || fail "no record file Rec00.txt"
 pass "recording into Rec00.txt"
 shot "$work/open.png"
@@ -48,7 +48,7 @@ shot "$work/closed.png"
 [ "$(port_indicator_red "$work/closed.png")" -eq 0 ] || fail "the port indicator is still red"
 pass "the window is back in the Closed state"
 
-click 34 101 39 21 # Save, now "Stop": end the recording
+click record # now "Stop": end the recording
 record=$work/home/COMDATA/Rec00.txt
 wait_for 5 grep -q "^End Date: " "$record" || fail "no end line in the record file"
 head -n 1 "$record" | grep -Eq '^Date: [0-9]{4}-[0-9]{2}-[0-9]{2}  Time:[0-9]{2}:[0-9]{2}:[0-9]{2}'$'\r''$' ||

@@ -5,7 +5,7 @@
 # every frame received, between its header and its end line, and the console's status is 128
 # plus the signal's number. Last, the X server goes away under it: Qt ends the program with
 # status 1, and the record is completed all the same.
-# usage: signal_e2e.sh TORVA_BINARY SIMULATOR TORVA_DECODE
+# usage: signal_e2e.sh TORVA_BINARY SIMULATOR TORVA_DECODE (the decoder is not used here)
 set -euo pipefail
 
 torva=$1
@@ -32,10 +32,10 @@ for signal in TERM HUP INT XGONE; do
         log=$work/sim.err
     fi
     before=$(grep -c ": read" "$log" || true)
-    click 122 23 40 23 # OpenCom
+    click opencom
     sleep 0.3
-    click 159 66 42 23 # GO
-    click 34 101 39 21 # Save: start recording
+    click go
+    click record # Save: start recording
     record=$work/home/COMDATA/Rec0$n.txt
     wait_for 5 test -s "$record" || fail "no record file $record"
     # Some seconds of frames, fewer than a block: none of them is in the file yet.
@@ -69,7 +69,7 @@ done
 # A signal while a box waits for the operator: the box goes, and the console ends.
 start_display || fail "Xvfb did not start again"
 start_console || fail "no window titled MIRT QTX V1.8"
-click 55 290 39 14 # Start with the port closed: the adapter's error box
+click cal_start # with the port closed: the adapter's error box
 wait_for 5 box_open TORVA || fail "no box for Start with the port closed"
 kill -s TERM "$torva_pid"
 wait_for 10 bash -c "! kill -0 $torva_pid 2>/dev/null" || fail "SIGTERM under an open box did not end the console"
