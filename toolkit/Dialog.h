@@ -19,6 +19,7 @@
 #include "Template.h"
 #include "UiSink.h"
 
+class FlatScrollBarStyle;
 class QMenu;
 class QTimer;
 class QPlainTextEdit;
@@ -161,8 +162,9 @@ private:
     std::map<int, std::unique_ptr<Pane>> m_panes;
     std::map<int, CWnd*> m_objects;
     QTimer* m_paneTimer = nullptr;
-    QMenu* m_sysMenu = nullptr;           // a Qt child of the dialog
-    KeyPreFilter* m_keyFilter = nullptr;  // a Qt child of the dialog
+    QMenu* m_sysMenu = nullptr;                       // a Qt child of the dialog
+    FlatScrollBarStyle* m_paneScrollStyle = nullptr;  // a Qt child of the dialog
+    KeyPreFilter* m_keyFilter = nullptr;              // a Qt child of the dialog
     std::deque<MessageBoxRequest> m_queuedBoxes;
     std::optional<MessageBoxRequest> m_openBox;
     bool m_bBoxesPosted = false;

@@ -15,7 +15,7 @@
 namespace {
 
 QWidget* CreateStatic(const ControlSpec& spec, QWidget* parent) {
-    auto* label = new QLabel(spec.caption, parent);
+    auto* label = new StaticLabel(spec.caption, parent);
     label->setTextFormat(Qt::PlainText);
     Qt::Alignment align = (spec.style & Style::Center) ? Qt::AlignHCenter : Qt::AlignLeft;
     if (spec.style & Style::CenterImage) {
@@ -140,11 +140,21 @@ QWidget* CDialogBase::CreateEdit(const ControlSpec& spec, const QRect&) {
                                                                    : Qt::ScrollBarAsNeeded);
     edit->setHorizontalScrollBarPolicy((spec.style & Style::HScroll) ? Qt::ScrollBarAlwaysOn
                                                                      : Qt::ScrollBarAlwaysOff);
-    // The style paints every pixel of a scroll bar, and the pane fills its own background: say
-    // so, or every flush also repaints what lies beneath the pane.
-    edit->verticalScrollBar()->setAttribute(Qt::WA_OpaquePaintEvent);
-    edit->horizontalScrollBar()->setAttribute(Qt::WA_OpaquePaintEvent);
+    // Flat scroll bars (see FlatScrollBarStyle). They paint every pixel, and the pane fills its
+    // own background: say so, or every flush also repaints what lies beneath the pane.
+    if (!m_paneScrollStyle) {
+        m_paneScrollStyle = new FlatScrollBarStyle;
+        m_paneScrollStyle->setParent(this);
+    }
+    for (QScrollBar* bar : {edit->verticalScrollBar(), edit->horizontalScrollBar()}) {
+        bar->setStyle(m_paneScrollStyle);
+        bar->setAttribute(Qt::WA_OpaquePaintEvent);
+    }
     edit->setAutoFillBackground(true);
+    // Hex text needs no shaping; laying out the lines of a refresh without it costs a fraction.
+    QFont paneFont = m_font;
+    paneFont.setStyleStrategy(QFont::PreferNoShaping);
+    edit->setFont(paneFont);
     auto pane = std::make_unique<Pane>();
     pane->widget = edit;
     Pane* raw = pane.get();

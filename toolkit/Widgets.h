@@ -1,7 +1,11 @@
 #pragma once
 
 #include <QGroupBox>
+#include <QHash>
+#include <QImage>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <functional>
 
 // Widgets the template builder makes where Qt's own do not behave as dialog controls do.
@@ -25,4 +29,38 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+};
+
+// A static text control. Qt's raster engine keeps images of glyphs only up to 64 px and fills
+// every larger glyph as an outline path, running the font's hinting program again each time:
+// the 100 px readings, repainted ten times a second, cost three quarters of the console's CPU
+// that way (and Qt 6.4 draws nothing at all when its limit is raised above that size). Large
+// single-line text is therefore drawn from an image of each character, made once.
+class StaticLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    struct Glyph {
+        QImage image;   // the character in the text colour, on transparent
+        QPoint offset;  // of the image's top-left corner from the character's origin
+    };
+    const Glyph& GlyphFor(QChar character);
+    QHash<QChar, Glyph> m_glyphs;
+};
+
+// Scroll bars drawn with plain opaque fills, for the multi-line panes. The default style shades
+// a scroll bar with gradients and translucent lines, and Qt's raster engine splits every such
+// fill taller than 96 lines over a pool of threads and waits for them: a pane's vertical scroll
+// bar, repainted whenever lines are added, cost more in thread hand-offs than the rest of the
+// refresh. Opaque fills take the engine's direct path. Everything else comes from the
+// application's style.
+class FlatScrollBarStyle : public QProxyStyle {
+public:
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
+                            QPainter* painter, const QWidget* widget) const override;
 };

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -56,5 +59,36 @@ INSTANTIATE_TEST_SUITE_P(
                       D{"inf", kRejected}, D{"nan", kRejected}, D{"0x10", kRejected},
                       D{"1e999", kRejected}, D{"1e-999", kRejected}, D{"0e-999", 0.0},
                       D{Blanks(28) + "-3.5junk", -3.0}, D{Blanks(28) + "-3x", kRejected}));
+
+// The refresh writes a double as "%.15g" does, whatever the value: the field shows what a
+// printf-formatted field would, and a commit reads back the value that was shown.
+TEST(DoubleFieldText, IsWhatPrintfWrites) {
+    const double values[] = {-0.1,
+                             0.0,
+                             -0.0,
+                             1.0,
+                             -12.37,
+                             159.9,
+                             0.1 + 0.2,
+                             1.0 / 3.0,
+                             123456789012345.0,
+                             1234567890123456.0,
+                             1e15,
+                             1e16,
+                             1e-4,
+                             1e-5,
+                             1e300,
+                             -2.5e-300,
+                             std::numeric_limits<double>::max(),
+                             std::numeric_limits<double>::denorm_min(),
+                             std::numeric_limits<double>::infinity(),
+                             -std::numeric_limits<double>::infinity(),
+                             std::nan("")};
+    for (const double value : values) {
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "%.*g", 15, value);
+        EXPECT_EQ(FormatDoubleField(value), expected) << expected;
+    }
+}
 
 }  // namespace
