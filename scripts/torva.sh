@@ -18,7 +18,7 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$here"
 
 packages=(cmake g++ make pkg-config
-          qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
+          qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libxcb1-dev
           libgtest-dev libgmock-dev libbenchmark-dev
           fonts-liberation2 fonts-arphic-uming
           xvfb xdotool x11-apps imagemagick xauth tesseract-ocr

@@ -16,6 +16,7 @@
 
 #include "Fonts.h"
 #include "KeyFilter.h"
+#include "OnScreen.h"
 #include "Panes.h"
 
 CDialogBase::CDialogBase(DialogTemplate dialogTemplate, QWidget* parent)
@@ -30,6 +31,7 @@ CDialogBase::CDialogBase(DialogTemplate dialogTemplate, QWidget* parent)
 }
 
 CDialogBase::~CDialogBase() {
+    m_coverWatch.reset();
     for (auto& [id, object] : m_objects)
         object->Detach();
 }
@@ -53,6 +55,7 @@ bool CDialogBase::Create() {
     RunGuarded([this] { OnInitDialog(); });
     ApplyControlColours();
     show();
+    WatchOnScreen();
     return true;
 }
 

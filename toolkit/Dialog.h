@@ -44,8 +44,9 @@ struct HandlerEntry {
 //
 // The member functions are defined by concern: Dialog.cpp (life cycle, controls and their
 // texts, the window menu), TemplateBuild.cpp (making the controls), Panes.cpp (lazy writing of
-// multi-line panes), DataExchange.cpp, Handlers.cpp (handler table and error reporting),
-// Timers.cpp and Boxes.cpp (modal boxes, the beep and the folder choice).
+// multi-line panes), OnScreen.cpp (no painting while the window cannot be seen),
+// DataExchange.cpp, Handlers.cpp (handler table and error reporting), Timers.cpp and Boxes.cpp
+// (modal boxes, the beep and the folder choice).
 class CDialogBase : public QDialog, public CControlHost {
     Q_OBJECT
 public:
@@ -59,6 +60,9 @@ public:
     // Stops the timers and runs OnDestroy, once. Derived classes call it from their destructor.
     void DestroyWindow();
     bool IsDestroyed() const { return m_bDestroyed; }
+    // False while the window is minimised, unmapped or (on X11) wholly covered: then nothing is
+    // painted and the panes are not written until it shows again.
+    bool IsOnScreen() const { return m_bOnScreen; }
 
     bool UpdateData(bool bSaveAndValidate = true);
 
@@ -66,7 +70,8 @@ public:
     void SetDlgItemText(int id, const QString& text) override;  // not rewritten when unchanged
     QString GetDlgItemText(int id) override;                    // writes a pending pane first
 
-    // Multi-line panes are written lazily: at most every 100 ms and before anything reads them.
+    // Multi-line panes are written lazily: at most every 100 ms while the window is on screen,
+    // and before anything reads them.
     void SetPaneText(int id, const std::string& text);
     std::string GetPaneText(int id);
     void FlushPanes();
@@ -136,16 +141,22 @@ protected:
 
     void done(int result) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct Pane;
     class KeyPreFilter;
+    class CoverWatch;
     void BuildControls();
     QWidget* CreateControl(const ControlSpec& spec);
     QWidget* CreateEdit(const ControlSpec& spec, const QRect& rect);
     QWidget* CreateComboBox(const ControlSpec& spec, const QRect& rect);
     QWidget* CreatePicture(const ControlSpec& spec, const QRect& rect);
     void SchedulePaneFlush();
+    void WatchOnScreen();
+    void SetCovered(bool covered);
+    void UpdateOnScreen();
     void ApplyControlColours();
     void QueueBox(MessageBoxRequest request);
     void ShowQueuedBoxes();
@@ -155,6 +166,8 @@ private:
     int m_baseX = 7, m_baseY = 14;
     bool m_bCreated = false;
     bool m_bDestroyed = false;
+    bool m_bOnScreen = true;  // until the window system says otherwise
+    bool m_bCovered = false;
     int m_nExchangeDepth = 0;
     std::map<int, QWidget*> m_controls;
     std::map<std::pair<int, Notification>, std::function<void()>> m_handlers;
@@ -165,6 +178,7 @@ private:
     QMenu* m_sysMenu = nullptr;                       // a Qt child of the dialog
     FlatScrollBarStyle* m_paneScrollStyle = nullptr;  // a Qt child of the dialog
     KeyPreFilter* m_keyFilter = nullptr;              // a Qt child of the dialog
+    std::unique_ptr<CoverWatch> m_coverWatch;
     std::deque<MessageBoxRequest> m_queuedBoxes;
     std::optional<MessageBoxRequest> m_openBox;
     bool m_bBoxesPosted = false;

@@ -1,5 +1,5 @@
 // Lazy writing of the multi-line panes: a refresh marks a pane dirty, and the widget is written
-// at most every 100 ms and whenever something reads it.
+// at most every 100 ms while the window is on screen, and whenever something reads it.
 #include "Panes.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -69,7 +69,8 @@ std::string CDialogBase::GetPaneText(int id) {
 }
 
 void CDialogBase::SchedulePaneFlush() {
-    if (!m_paneTimer->isActive())
+    // Off screen the panes wait: they are written when the window shows or something reads them.
+    if (m_bOnScreen && !m_paneTimer->isActive())
         m_paneTimer->start(kPaneFlushMs);
 }
 

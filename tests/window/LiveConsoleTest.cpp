@@ -1,6 +1,11 @@
 // The live console: frame assembly across reads, readings, answers and the boxes they raise,
 // the 100 ms poll tick and the 1 s rate tick, GO/STOP, the configuration buttons and the manual
 // sample's time-out.
+#include <QEvent>
+#include <QPlainTextEdit>
+#include <QTextDocument>
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -16,6 +21,25 @@ using PollTick = WindowTest;  // starts with the port closed
 using Polling = LiveWindow;
 
 const std::string kNothingShown = "+0.00 +0.00 0.0";
+
+// Counts the paint events of one window's widgets.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* window) : m_window(window) { qApp->installEventFilter(this); }
+    ~PaintCounter() override { qApp->removeEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const auto* widget = qobject_cast<QWidget*>(watched);
+        if (event->type() == QEvent::Paint && widget != nullptr && widget->window() == m_window)
+            ++paints;
+        return false;
+    }
+
+private:
+    QWidget* m_window;
+};
 
 TEST_F(Assembly, OnlyAGoodReadingIsShownAndOnlyAtTheNextTick) {
     // A read that does not start with a start byte is dropped whole.
@@ -374,6 +398,45 @@ TEST_F(Polling, ManualSampleTimesOutOnTheHundredthOpenTickUnlessACountArrives) {
     EXPECT_EQ(Text(IDC_BTN_MANUAL), "Manual");
     Tick(120);
     EXPECT_EQ(sink.boxes.size(), 1u);
+}
+
+TEST_F(Polling, AMinimisedWindowPaintsNothingAndWritesNoPaneWhilePollingGoesOn) {
+    dlg->showMinimized();
+    ASSERT_FALSE(dlg->IsOnScreen());
+    Click(IDC_BTN_GOSTOP);
+    int paneWrites = 0;
+    for (const int id : {IDC_EDIT_SEND, IDC_EDIT_RECEIVED}) {
+        auto* pane = qobject_cast<QPlainTextEdit*>(dlg->GetDlgItem(id));
+        QObject::connect(pane->document(), &QTextDocument::contentsChanged, pane,
+                         [&paneWrites] { ++paneWrites; });
+    }
+    PaintCounter counter(dlg.get());
+
+    // Real ticks, and a module that answers every read request: six answers take six ticks,
+    // time enough for the 100 ms pane writes and repaints to have come several times.
+    dlg->SetTimer(IDT_POLL, 100);
+    std::size_t requestBytes = 0;
+    int answered = 0;
+    const auto answeredAll = [&] {
+        requestBytes +=
+            pty->Read(std::chrono::milliseconds(0), std::chrono::milliseconds(0)).size();
+        for (; answered < static_cast<int>(requestBytes / 5); ++answered)
+            pty->Write(kReading);
+        return answered >= 6 && dlg->m_strReceived.size() >= 6 * LogLine(kReading).size();
+    };
+    ASSERT_TRUE(WaitFor(answeredAll, 10000));
+    EXPECT_EQ(counter.paints, 0);
+    EXPECT_EQ(paneWrites, 0);
+    // The wire, the logs and the displays' texts carried on as ever.
+    EXPECT_GE(std::count(dlg->m_strSend.begin(), dlg->m_strSend.end(), '\n'), 6);
+    EXPECT_EQ(Text(IDC_STATIC_ROLL) + ' ' + Text(IDC_STATIC_HEADING), "+5.60 360.0");
+
+    // Shown again: the panes are written and the window repaints.
+    dlg->showNormal();
+    EXPECT_TRUE(dlg->IsOnScreen());
+    EXPECT_GT(paneWrites, 0);
+    EXPECT_TRUE(WaitFor([&] { return counter.paints > 0; }));
+    dlg->KillTimer(IDT_POLL);
 }
 
 }  // namespace
