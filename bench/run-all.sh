@@ -62,6 +62,14 @@ max_rate=$(awk '/max sustained rate:/ {print $(NF-1)}' "$bench_dir/max.txt")
 "$bench_dir/bench_plot" --closed --seconds 10 --pairs 3 2> >(quiet_qt)
 "$bench_dir/bench_plot" --open --seconds 60 2> >(quiet_qt)
 
+# The real program's CPU on a virtual X server: the full line, polling, minimised and covered,
+# and a generic serial terminal on the same stream when cutecom is installed.
+if command -v Xvfb >/dev/null && [ -x "$1/app/torva" ]; then
+    "$(dirname "$0")/console-cpu.sh" "$1" 2> >(quiet_qt)
+else
+    echo "console-cpu: skipped (needs Xvfb and $1/app/torva)"
+fi
+
 # Start-up of the real program to its window mapped and painted, on a virtual X server.
 if command -v xvfb-run >/dev/null && [ -x "$1/app/torva" ]; then
     QT_QPA_PLATFORM=xcb xvfb-run -a -s '-screen 0 1280x1024x24' "$bench_dir/bench_soak" \
