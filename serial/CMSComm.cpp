@@ -1,6 +1,8 @@
 #include "CMSComm.h"
 
+#include <QAbstractEventDispatcher>
 #include <QMetaObject>
+#include <QScopedValueRollback>
 
 #include "Exception.h"
 #include "LineRules.h"
@@ -29,10 +31,20 @@ QString InvalidSettingsText(const QString& settings) {
 
 CMSComm::CMSComm() : m_port(std::make_unique<QSerialPort>()) {
     m_port->setReadBufferSize(kInputBufferSize);
-    // Queued: a direct slot that runs a modal box would keep further bytes unannounced.
-    QObject::connect(
-        m_port.get(), &QSerialPort::readyRead, m_port.get(), [this] { OnReadyRead(); },
-        Qt::QueuedConnection);
+    // Direct: the handler runs in the pass of the event loop that read the bytes, one wake-up
+    // per arrival rather than a second one for a posted announcement.
+    QObject::connect(m_port.get(), &QSerialPort::readyRead, m_port.get(),
+                     [this] { OnReadyRead(); });
+    // The port announces nothing while a handler of its announcement runs. Should the handler
+    // wait in an event loop of its own (a modal box), bytes taken in meanwhile are announced
+    // from that loop each time it is about to wait.
+    if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, m_port.get(),
+                         [this] {
+                             if (m_nNotifyDepth > 0)
+                                 AnnounceWaitingBytes();
+                         });
+    }
     QObject::connect(m_port.get(), &QSerialPort::errorOccurred, m_port.get(),
                      [this](QSerialPort::SerialPortError error) { OnError(error); });
 }
@@ -119,11 +131,30 @@ QString CMSComm::DevicePath() const {
 }
 
 void CMSComm::OnReadyRead() {
-    // Several announcements may be queued for bytes one read has already taken.
+    // A posted announcement may find its bytes already taken by an earlier read.
     if (!m_port->isOpen() || m_port->bytesAvailable() == 0)
         return;
     m_nCommEvent = comEvReceive;
-    NotifyParent(Notification::CommEvent);
+    {
+        const QScopedValueRollback<int> notifying(m_nNotifyDepth, m_nNotifyDepth + 1);
+        NotifyParent(Notification::CommEvent);
+    }
+    // Bytes a loop of the handler took in after it last waited have not been announced yet.
+    if (m_nNotifyDepth == 0)
+        AnnounceWaitingBytes();
+}
+
+void CMSComm::AnnounceWaitingBytes() {
+    if (m_bAnnouncementPosted || !m_port->isOpen() || m_port->bytesAvailable() == 0)
+        return;
+    m_bAnnouncementPosted = true;
+    QMetaObject::invokeMethod(
+        m_port.get(),
+        [this] {
+            m_bAnnouncementPosted = false;
+            OnReadyRead();
+        },
+        Qt::QueuedConnection);
 }
 
 void CMSComm::OnError(QSerialPort::SerialPortError error) {

@@ -40,6 +40,7 @@ public:
 
 private:
     void OnReadyRead();
+    void AnnounceWaitingBytes();  // posts one announcement for bytes nobody was told of
     void OnError(QSerialPort::SerialPortError error);
     [[noreturn]] void Raise(const QString& description) const;
     QString PortLabel() const;  // "Com3 (/dev/ttyUSB2)"
@@ -54,4 +55,6 @@ private:
     qint32 m_baud = 9600;
     short m_nCommEvent = 0;
     bool m_bDeviceLost = false;  // from a vanished device until the next open
+    int m_nNotifyDepth = 0;      // handlers of an announcement running, nested ones included
+    bool m_bAnnouncementPosted = false;
 };
