@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <unordered_map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -169,11 +170,12 @@ private:
     bool m_bOnScreen = true;  // until the window system says otherwise
     bool m_bCovered = false;
     int m_nExchangeDepth = 0;
-    std::map<int, QWidget*> m_controls;
+    // Looked up on every refresh of the fields: hashed rather than a tree.
+    std::unordered_map<int, QWidget*> m_controls;
     std::map<std::pair<int, Notification>, std::function<void()>> m_handlers;
     std::map<int, QTimer*> m_timers;  // owned by the dialog as Qt children
     std::map<int, std::unique_ptr<Pane>> m_panes;
-    std::map<int, CWnd*> m_objects;
+    std::unordered_map<int, CWnd*> m_objects;
     QTimer* m_paneTimer = nullptr;
     QMenu* m_sysMenu = nullptr;                       // a Qt child of the dialog
     FlatScrollBarStyle* m_paneScrollStyle = nullptr;  // a Qt child of the dialog
