@@ -9,10 +9,10 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <unordered_map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 
 #include "Controls.h"
