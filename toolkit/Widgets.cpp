@@ -5,7 +5,6 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QStyleOptionSlider>
-#include <QTextLayout>
 #include <cmath>
 #include <utility>
 
@@ -45,36 +44,85 @@ void FrameGroupBox::paintEvent(QPaintEvent*) {
     painter.drawText(caption, Qt::AlignCenter, title());
 }
 
+bool StaticLabel::DrawsFromImages() const {
+    return QFontInfo(font()).pixelSize() > kLargestQtCachedGlyph && !wordWrap() && isEnabled() &&
+           textFormat() == Qt::PlainText && !text().contains(QLatin1Char('\n')) &&
+           frameWidth() == 0 && margin() == 0 && indent() <= 0;
+}
+
 void StaticLabel::paintEvent(QPaintEvent* event) {
-    const QString shown = text();
-    if (QFontInfo(font()).pixelSize() <= kLargestQtCachedGlyph || wordWrap() || !isEnabled() ||
-        textFormat() != Qt::PlainText || shown.contains(QLatin1Char('\n')) || frameWidth() != 0 ||
-        margin() != 0 || indent() > 0) {
+    if (!DrawsFromImages()) {
         QLabel::paintEvent(event);
         return;
     }
-    // Placed where the label would place the text: the same rectangle, each character where
-    // the laid-out line puts it.
-    const QFontMetrics metrics(font());
-    const QRect area = metrics.boundingRect(contentsRect(), static_cast<int>(alignment()), shown);
-    QTextLayout layout(shown, font());
-    layout.beginLayout();
-    const QTextLine line = layout.createLine();
-    layout.endLayout();
-    const int baseline = area.top() + metrics.ascent();
     QPainter painter(this);
+    const QString shown = text();
+    const std::vector<QPoint> origins = Origins(shown);
     for (qsizetype i = 0; i < shown.size(); ++i) {
         const Glyph& glyph = GlyphFor(shown[i]);
-        const int x =
-            area.left() + static_cast<int>(std::lround(line.cursorToX(static_cast<int>(i))));
-        painter.drawImage(QPoint(x, baseline) + glyph.offset, glyph.image);
+        painter.drawImage(glyph.Box(origins[static_cast<std::size_t>(i)]).topLeft(), glyph.image);
     }
 }
 
 void StaticLabel::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange)
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange) {
         m_glyphs.clear();
+        m_advances.clear();
+        m_line.reset();
+    }
     QLabel::changeEvent(event);
+}
+
+// Where the label would place each character: the text where its own drawing puts a line
+// (aligned in the contents rectangle), each character at the advances of those before it,
+// kerning included.
+const StaticLabel::Line& StaticLabel::PlaceLine() {
+    const QRect area = contentsRect();
+    if (!m_line || m_line->area != area || m_line->alignment != alignment()) {
+        // Single-line text of one font stands at the same height whatever it says.
+        const QFontMetrics metrics(font());
+        const QRect zero =
+            metrics.boundingRect(area, static_cast<int>(alignment()), QStringLiteral("0"));
+        m_line = Line{area, alignment(), zero.top() + metrics.ascent()};
+    }
+    return *m_line;
+}
+
+std::vector<QPoint> StaticLabel::Origins(const QString& text) {
+    const Line& line = PlaceLine();
+    const QRect area = line.area;
+    std::vector<qreal> offsets;
+    offsets.reserve(static_cast<std::size_t>(text.size()));
+    qreal width = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        offsets.push_back(width);
+        width += Advance(text[i], i + 1 < text.size() ? text[i + 1] : QChar());
+    }
+    qreal shift = 0;
+    if (line.alignment & Qt::AlignRight)
+        shift = area.width() - width;
+    else if (line.alignment & Qt::AlignHCenter)
+        shift = (area.width() - width) / 2;
+    const int left = static_cast<int>(std::floor(area.x() + shift));
+    std::vector<QPoint> origins;
+    origins.reserve(offsets.size());
+    for (const qreal offset : offsets)
+        origins.emplace_back(left + static_cast<int>(std::lround(offset)), line.baseline);
+    return origins;
+}
+
+// The advance of `character` when `next` follows it: its width less the kerning of the pair.
+qreal StaticLabel::Advance(QChar character, QChar next) {
+    const quint32 key = (quint32{character.unicode()} << 16) | next.unicode();
+    const auto found = m_advances.constFind(key);
+    if (found != m_advances.constEnd())
+        return *found;
+    const QFontMetricsF metrics(font());
+    const qreal advance = next.isNull() ? metrics.horizontalAdvance(QString(character))
+                                        : metrics.horizontalAdvance(QString(character) + next) -
+                                              metrics.horizontalAdvance(QString(next));
+    m_advances.insert(key, advance);
+    return advance;
 }
 
 const StaticLabel::Glyph& StaticLabel::GlyphFor(QChar character) {

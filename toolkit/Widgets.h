@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QProxyStyle>
 #include <functional>
+#include <optional>
+#include <vector>
 
 // Widgets the template builder makes where Qt's own do not behave as dialog controls do.
 
@@ -35,7 +37,9 @@ protected:
 // every larger glyph as an outline path, running the font's hinting program again each time:
 // the 100 px readings, repainted ten times a second, cost three quarters of the console's CPU
 // that way (and Qt 6.4 draws nothing at all when its limit is raised above that size). Large
-// single-line text is therefore drawn from an image of each character, made once.
+// single-line text is therefore drawn from an image of each character, made once, placed by
+// advances measured once per pair of characters (so kerning is kept) instead of a text layout
+// at every paint.
 class StaticLabel : public QLabel {
 public:
     using QLabel::QLabel;
@@ -48,9 +52,23 @@ private:
     struct Glyph {
         QImage image;   // the character in the text colour, on transparent
         QPoint offset;  // of the image's top-left corner from the character's origin
+        QRect Box(QPoint origin) const { return QRect(origin + offset, image.size()); }
     };
+    // Where a line of text stands in the label: its rectangle, alignment and baseline.
+    struct Line {
+        QRect area;
+        Qt::Alignment alignment;
+        int baseline = 0;
+    };
+    bool DrawsFromImages() const;
+    const Line& PlaceLine();
     const Glyph& GlyphFor(QChar character);
+    qreal Advance(QChar character, QChar next);
+    std::vector<QPoint> Origins(const QString& text);
+
     QHash<QChar, Glyph> m_glyphs;
+    QHash<quint32, qreal> m_advances;  // by character and the one after it (kerning)
+    std::optional<Line> m_line;
 };
 
 // Scroll bars drawn with plain opaque fills, for the multi-line panes. The default style shades
