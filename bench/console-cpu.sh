@@ -11,7 +11,7 @@
 # ("line poll minimised covered") chooses the console's cases; the comparison runs with "line".
 #   bench/console-cpu.sh BUILD_DIR [OTHER_TORVA...]
 # Each OTHER_TORVA, another build of the console (an older one, say), is measured in the same
-# run, case by case, right after BUILD_DIR's.
+# run, case by case, taking turns with BUILD_DIR's run by run.
 set -euo pipefail
 
 if [ $# -lt 1 ]; then
@@ -118,8 +118,16 @@ cutecom_run() {
     end_run
 }
 
-# report LABEL COMMAND...: runs COMMAND $runs times, prints the median with every run, and
-# leaves the median in `median`.
+# print_median LABEL FIGURE...: prints the median with every run, and leaves it in `median`.
+print_median() {
+    local label=$1
+    shift
+    median=$(printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}')
+    printf '%s: %s %% of one core (median of %d x %d s: %s)\n' "$label" "$median" "$#" \
+        "$seconds" "$*"
+}
+
+# report LABEL COMMAND...: runs COMMAND $runs times and prints the median.
 report() {
     local label=$1 figures=() run
     shift
@@ -131,14 +139,13 @@ report() {
         fi
         figures+=("$figure")
     done
-    median=$(printf '%s\n' "${figures[@]}" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}')
-    printf '%s: %s %% of one core (median of %d x %d s: %s)\n' "$label" "$median" "$runs" \
-        "$seconds" "${figures[*]}"
+    print_median "$label" "${figures[@]}"
 }
 
 echo "console-cpu: load average at start $(cut -d' ' -f1-3 /proc/loadavg)"
 status=0
 line=""
+programs=("$ours" "${others[@]}")
 for case in ${CASES:-line poll minimised covered}; do
     case $case in
     line) what="823 frames/s, port open, Received pane live" ;;
@@ -146,13 +153,30 @@ for case in ${CASES:-line poll minimised covered}; do
     minimised) what="823 frames/s, window minimised" ;;
     covered) what="823 frames/s, window wholly covered" ;;
     esac
-    if report "console-cpu: torva $what" console_run "$ours" "$case"; then
-        [ "$case" = line ] && line=$median
-    else
-        status=1
-    fi
-    for other in "${others[@]}"; do
-        report "console-cpu: $other $what" console_run "$other" "$case" || status=1
+    # The builds take turns run by run, so that a machine growing busier or quieter during the
+    # case weighs on all of them alike.
+    figures=()
+    failed=()
+    for run in $(seq "$runs"); do
+        for i in "${!programs[@]}"; do
+            [ -z "${failed[$i]:-}" ] || continue
+            if console_run "${programs[$i]}" "$case"; then
+                figures[$i]+="$figure "
+            else
+                echo "console-cpu: ${programs[$i]} $what: run $run failed" >&2
+                end_run
+                failed[$i]=1
+                status=1
+            fi
+        done
+    done
+    for i in "${!programs[@]}"; do
+        [ -z "${failed[$i]:-}" ] || continue
+        name=${programs[$i]}
+        [ "$i" -eq 0 ] && name=torva
+        # shellcheck disable=SC2086 # the figures are words
+        print_median "console-cpu: $name $what" ${figures[$i]}
+        [ "$i" -eq 0 ] && [ "$case" = line ] && line=$median
     done
 done
 if [ -z "$line" ]; then
