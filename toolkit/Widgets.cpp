@@ -60,7 +60,7 @@ void StaticLabel::paintEvent(QPaintEvent* event) {
     const std::vector<QPoint> origins = Origins(shown);
     for (qsizetype i = 0; i < shown.size(); ++i) {
         const Glyph& glyph = GlyphFor(shown[i]);
-        painter.drawImage(glyph.Box(origins[static_cast<std::size_t>(i)]).topLeft(), glyph.image);
+        painter.drawImage(origins[static_cast<std::size_t>(i)] + glyph.offset, glyph.image);
     }
 }
 

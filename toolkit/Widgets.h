@@ -52,7 +52,6 @@ private:
     struct Glyph {
         QImage image;   // the character in the text colour, on transparent
         QPoint offset;  // of the image's top-left corner from the character's origin
-        QRect Box(QPoint origin) const { return QRect(origin + offset, image.size()); }
     };
     // Where a line of text stands in the label: its rectangle, alignment and baseline.
     struct Line {
