@@ -68,7 +68,6 @@ void StaticLabel::changeEvent(QEvent* event) {
     if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange) {
         m_glyphs.clear();
         m_advances.clear();
-        m_line.reset();
     }
     QLabel::changeEvent(event);
 }
@@ -76,21 +75,13 @@ void StaticLabel::changeEvent(QEvent* event) {
 // Where the label would place each character: the text where its own drawing puts a line
 // (aligned in the contents rectangle), each character at the advances of those before it,
 // kerning included.
-const StaticLabel::Line& StaticLabel::PlaceLine() {
-    const QRect area = contentsRect();
-    if (!m_line || m_line->area != area || m_line->alignment != alignment()) {
-        // Single-line text of one font stands at the same height whatever it says.
-        const QFontMetrics metrics(font());
-        const QRect zero =
-            metrics.boundingRect(area, static_cast<int>(alignment()), QStringLiteral("0"));
-        m_line = Line{area, alignment(), zero.top() + metrics.ascent()};
-    }
-    return *m_line;
-}
-
 std::vector<QPoint> StaticLabel::Origins(const QString& text) {
-    const Line& line = PlaceLine();
-    const QRect area = line.area;
+    const QRect area = contentsRect();
+    // Single-line text of one font stands at the same height whatever it says.
+    const QFontMetrics metrics(font());
+    const int baseline =
+        metrics.boundingRect(area, static_cast<int>(alignment()), QStringLiteral("0")).top() +
+        metrics.ascent();
     std::vector<qreal> offsets;
     offsets.reserve(static_cast<std::size_t>(text.size()));
     qreal width = 0;
@@ -99,15 +90,15 @@ std::vector<QPoint> StaticLabel::Origins(const QString& text) {
         width += Advance(text[i], i + 1 < text.size() ? text[i + 1] : QChar());
     }
     qreal shift = 0;
-    if (line.alignment & Qt::AlignRight)
+    if (alignment() & Qt::AlignRight)
         shift = area.width() - width;
-    else if (line.alignment & Qt::AlignHCenter)
+    else if (alignment() & Qt::AlignHCenter)
         shift = (area.width() - width) / 2;
     const int left = static_cast<int>(std::floor(area.x() + shift));
     std::vector<QPoint> origins;
     origins.reserve(offsets.size());
     for (const qreal offset : offsets)
-        origins.emplace_back(left + static_cast<int>(std::lround(offset)), line.baseline);
+        origins.emplace_back(left + static_cast<int>(std::lround(offset)), baseline);
     return origins;
 }
 

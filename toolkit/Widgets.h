@@ -7,7 +7,6 @@
 #include <QLineEdit>
 #include <QProxyStyle>
 #include <functional>
-#include <optional>
 #include <vector>
 
 // Widgets the template builder makes where Qt's own do not behave as dialog controls do.
@@ -53,21 +52,13 @@ private:
         QImage image;   // the character in the text colour, on transparent
         QPoint offset;  // of the image's top-left corner from the character's origin
     };
-    // Where a line of text stands in the label: its rectangle, alignment and baseline.
-    struct Line {
-        QRect area;
-        Qt::Alignment alignment;
-        int baseline = 0;
-    };
     bool DrawsFromImages() const;
-    const Line& PlaceLine();
     const Glyph& GlyphFor(QChar character);
     qreal Advance(QChar character, QChar next);
     std::vector<QPoint> Origins(const QString& text);
 
     QHash<QChar, Glyph> m_glyphs;
     QHash<quint32, qreal> m_advances;  // by character and the one after it (kerning)
-    std::optional<Line> m_line;
 };
 
 // Scroll bars drawn with plain opaque fills, for the multi-line panes. The default style shades
