@@ -4,20 +4,27 @@
 # ./torva_*.deb`, shows that the installed commands answer --version, and runs the headless demo
 # inside that root: the installed console under Xvfb against the installed torva-sim. The demo's
 # screenshot is copied out as build-clean-root/torva-clean-root.png.
-# Needs root (debootstrap, chroot, mounts) and Debian's package mirror; it installs debootstrap
-# when missing. Not part of CI: it downloads a whole base system.
-# usage: scripts/clean-root.sh [MIRROR]   (default http://deb.debian.org/debian)
+# Needs root (debootstrap, chroot, mounts) and a package mirror: MIRROR, or by default the one
+# this machine's APT takes bookworm's main component from (scripts/apt-mirror.sh), so that a
+# local mirror or cache serves the root as it serves the machine. It installs debootstrap when
+# missing. Not part of CI: it downloads a whole base system.
+# usage: scripts/clean-root.sh [MIRROR]
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$here"
-mirror=${1:-http://deb.debian.org/debian}
 out=$here/build-clean-root
 root=$out/root
 
 say() { echo "clean-root: $*"; }
 die() { echo "clean-root: $*" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || die "run as root: debootstrap, chroot and mount need it"
+if [ $# -ge 1 ]; then
+    mirror=$1
+else
+    mirror=$(bash scripts/apt-mirror.sh bookworm) ||
+        die "name a package mirror that carries bookworm: scripts/clean-root.sh URI"
+fi
 
 mounted=()
 cleanup() {
