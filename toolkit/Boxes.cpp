@@ -47,12 +47,19 @@ void CDialogBase::ShowQueuedBoxes() {
     m_bBoxesPosted = false;
     if (m_openBox)
         return;  // the box further up the stack shows the rest when it closes
+    bool shown = false;
     while (!m_queuedBoxes.empty() && !m_bBoxesSilenced) {
         m_openBox = std::move(m_queuedBoxes.front());
         m_queuedBoxes.pop_front();
         CurrentUiSink().ShowMessageBox(this, *m_openBox);
         m_openBox.reset();
+        shown = true;
     }
+    // The window takes the activation back from its closed box, as an owner does, so that the
+    // field that had the focus has it again: left inactive, its next focus loss would come with
+    // no focus-out event and the text typed into it would never be committed.
+    if (shown && isVisible() && !m_bDestroyed)
+        activateWindow();
 }
 
 void CDialogBase::MessageBeep() {

@@ -56,6 +56,8 @@ bool CDialogBase::UpdateData(bool bSaveAndValidate) {
         throw;
     }
     --m_nExchangeDepth;
+    if (!ok)
+        ++m_nRejectedCommits;
     return ok;
 }
 

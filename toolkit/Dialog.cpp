@@ -15,7 +15,7 @@
 #include <cmath>
 
 #include "Fonts.h"
-#include "KeyFilter.h"
+#include "InputFilter.h"
 #include "OnScreen.h"
 #include "Panes.h"
 
@@ -50,8 +50,8 @@ bool CDialogBase::Create() {
     const QRect size = DialogUnitsToPixels(0, 0, m_template.cx, m_template.cy);
     setFixedSize(size.width(), size.height());
     BuildControls();
-    m_keyFilter = new KeyPreFilter(this);
-    qApp->installEventFilter(m_keyFilter);
+    m_inputFilter = new InputPreFilter(this);
+    qApp->installEventFilter(m_inputFilter);
     RunGuarded([this] { OnInitDialog(); });
     ApplyControlColours();
     show();
@@ -82,7 +82,7 @@ void CDialogBase::DestroyWindow() {
     for (auto& [id, timer] : m_timers)
         timer->stop();
     m_paneTimer->stop();
-    qApp->removeEventFilter(m_keyFilter);
+    qApp->removeEventFilter(m_inputFilter);
     hide();
     // What the last handlers had to say is still said, now that nothing else runs.
     ShowQueuedBoxes();

@@ -46,8 +46,9 @@ struct HandlerEntry {
 // The member functions are defined by concern: Dialog.cpp (life cycle, controls and their
 // texts, the window menu), TemplateBuild.cpp (making the controls), Panes.cpp (lazy writing of
 // multi-line panes), OnScreen.cpp (no painting while the window cannot be seen),
-// DataExchange.cpp, Handlers.cpp (handler table and error reporting), Timers.cpp and Boxes.cpp
-// (modal boxes, the beep and the folder choice).
+// DataExchange.cpp, Handlers.cpp (handler table, focus losses and error reporting),
+// InputFilter.cpp (keys and cancelled clicks), Timers.cpp and Boxes.cpp (modal boxes, the beep
+// and the folder choice).
 class CDialogBase : public QDialog, public CControlHost {
     Q_OBJECT
 public:
@@ -147,7 +148,7 @@ protected:
 
 private:
     struct Pane;
-    class KeyPreFilter;
+    class InputPreFilter;
     class CoverWatch;
     void BuildControls();
     QWidget* CreateControl(const ControlSpec& spec);
@@ -159,6 +160,8 @@ private:
     void SetCovered(bool covered);
     void UpdateOnScreen();
     void ApplyControlColours();
+    void FieldLostFocus(int id, Qt::FocusReason reason);
+    bool DropsPress();
     void QueueBox(MessageBoxRequest request);
     void ShowQueuedBoxes();
 
@@ -170,6 +173,8 @@ private:
     bool m_bOnScreen = true;  // until the window system says otherwise
     bool m_bCovered = false;
     int m_nExchangeDepth = 0;
+    int m_nRejectedCommits = 0;   // commits that stopped at a rejected field
+    bool m_bCancelClick = false;  // the mouse press being delivered is to go nowhere
     // Looked up on every refresh of the fields: hashed rather than a tree.
     std::unordered_map<int, QWidget*> m_controls;
     std::map<std::pair<int, Notification>, std::function<void()>> m_handlers;
@@ -179,7 +184,7 @@ private:
     QTimer* m_paneTimer = nullptr;
     QMenu* m_sysMenu = nullptr;                       // a Qt child of the dialog
     FlatScrollBarStyle* m_paneScrollStyle = nullptr;  // a Qt child of the dialog
-    KeyPreFilter* m_keyFilter = nullptr;              // a Qt child of the dialog
+    InputPreFilter* m_inputFilter = nullptr;          // a Qt child of the dialog
     std::unique_ptr<CoverWatch> m_coverWatch;
     std::deque<MessageBoxRequest> m_queuedBoxes;
     std::optional<MessageBoxRequest> m_openBox;

@@ -1,5 +1,9 @@
-// The handler table: notifications of the controls to member functions, and the one place
-// where an error raised by a control (the serial adapter) is caught and reported.
+// The handler table: notifications of the controls to member functions, a field's focus loss
+// (and the click it cancels when the field is rejected), and the one place where an error raised
+// by a control (the serial adapter) is caught and reported.
+#include <QMetaObject>
+#include <utility>
+
 #include "Dialog.h"
 #include "Exception.h"
 
@@ -26,6 +30,23 @@ void CDialogBase::Dispatch(int id, Notification code) {
     }
     const std::function<void()> handler = it->second;  // the table may not change under us
     RunGuarded(handler);
+}
+
+void CDialogBase::FieldLostFocus(int id, Qt::FocusReason reason) {
+    const int rejected = m_nRejectedCommits;
+    Dispatch(id, Notification::KillFocus);
+    // A click that took the focus from a field whose commit it then rejected goes no further:
+    // the field has the focus back, and the control clicked must not act on the old value. Only
+    // the press being delivered now is cancelled, never a later one.
+    if (reason == Qt::MouseFocusReason && m_nRejectedCommits != rejected) {
+        m_bCancelClick = true;
+        QMetaObject::invokeMethod(
+            this, [this] { m_bCancelClick = false; }, Qt::QueuedConnection);
+    }
+}
+
+bool CDialogBase::DropsPress() {
+    return std::exchange(m_bCancelClick, false);
 }
 
 void CDialogBase::RunGuarded(const std::function<void()>& work) {

@@ -129,7 +129,7 @@ QWidget* CDialogBase::CreateEdit(const ControlSpec& spec, const QRect&) {
         }
         connect(edit, &QLineEdit::textChanged, this,
                 [this, id] { Dispatch(id, Notification::Changed); });
-        edit->onFocusLost = [this, id] { Dispatch(id, Notification::KillFocus); };
+        edit->onFocusLost = [this, id](Qt::FocusReason reason) { FieldLostFocus(id, reason); };
         return edit;
     }
     auto* edit = new QPlainTextEdit(this);

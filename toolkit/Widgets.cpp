@@ -1,6 +1,7 @@
 #include "Widgets.h"
 
 #include <QEvent>
+#include <QFocusEvent>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QPainter>
@@ -18,7 +19,7 @@ constexpr int kLargestQtCachedGlyph = 64;
 void FieldEdit::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
     if (onFocusLost)
-        onFocusLost();
+        onFocusLost(event->reason());
 }
 
 void FrameGroupBox::paintEvent(QPaintEvent*) {

@@ -16,7 +16,7 @@
 class FieldEdit : public QLineEdit {
 public:
     using QLineEdit::QLineEdit;
-    std::function<void()> onFocusLost;
+    std::function<void(Qt::FocusReason)> onFocusLost;
 
 protected:
     void focusOutEvent(QFocusEvent* event) override;

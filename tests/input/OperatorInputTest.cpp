@@ -5,7 +5,9 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QPlainTextEdit>
+#include <algorithm>
 #include <functional>
+#include <utility>
 
 #include "OperatorFixture.h"
 
@@ -160,19 +162,48 @@ TEST_F(Operator, TabAndShiftTabWalkTheTemplateOrder) {
     EXPECT_EQ(Text(IDC_EDIT_RECEIVED).toStdString(), "") << "Tab typed into the Received pane";
 }
 
-TEST_F(Operator, ARejectedFieldComesBackWithItsWholeTextSelected) {
+TEST_F(Operator, ARejectedDeclinationSendsNothingAndItsCorrectionIsWhatSetMagSends) {
     auto* declination = qobject_cast<QLineEdit*>(Item(IDC_EDIT_DECLINATION));
+    const QString message = QString::fromUtf8("请键入一个数。");
+    OpenPort();
+    // What the console wrote since the last look, once `expected` is among it.
+    const auto sentUntil = [&](const std::vector<std::uint8_t>& expected) {
+        Within(3000, [&] {
+            return std::search(fromConsole.begin(), fromConsole.end(), expected.begin(),
+                               expected.end()) != fromConsole.end();
+        });
+        return Hex(std::exchange(fromConsole, {}));
+    };
+    // The box came and went; the field has the focus back with its whole text selected.
+    const auto expectRejected = [&](std::size_t count) {
+        ASSERT_TRUE(Within(3000, [&] {
+            return boxes.size() == count && QApplication::activeModalWidget() == nullptr;
+        }));
+        EXPECT_EQ(boxes.back().text, message);
+        EXPECT_EQ(boxes.back().icon, QMessageBox::Warning);
+        EXPECT_TRUE(Within(1000, [&] { return QApplication::focusWidget() == declination; }));
+        EXPECT_EQ(declination->selectedText(), declination->text());
+    };
+    // Rejected when the focus moves on to another field; the box closes, the field comes back
+    // with the focus and its text selected, and the next focus loss commits what was typed.
     TypeInto(declination, "q.5");
     QTest::mouseClick(Item(IDC_EDIT_NEW_ADDRESS), Qt::LeftButton);
-    ASSERT_TRUE(Within(
-        3000, [&] { return boxes.size() == 1 && QApplication::activeModalWidget() == nullptr; }));
-    EXPECT_EQ(boxes[0].text, QString::fromUtf8("请键入一个数。"));
-    EXPECT_EQ(boxes[0].icon, QMessageBox::Warning);
-    // The window's focus (the offscreen platform does not hand activation back by itself).
-    ASSERT_TRUE(Within(1000, [&] { return dlg->focusWidget() == declination; }));
-    EXPECT_EQ(declination->selectedText(), "q.5");
+    expectRejected(1);
     QTest::keyClicks(declination, "7");
     EXPECT_EQ(declination->text(), "7");
+    fromConsole.clear();
+    Click(IDC_BTN_SETMAG);
+    EXPECT_EQ(sentUntil(ModuleFrame(0x06, {0x00, 0x70})), "68 06 00 06 00 70 7C");
+    // Rejected by the click on Set Mag. itself: that click sends nothing.
+    TypeInto(declination, "abc");
+    Click(IDC_BTN_SETMAG);
+    expectRejected(2);
+    EXPECT_EQ(declination->text(), "abc");
+    QTest::keyClicks(declination, "-2.5");
+    Click(IDC_BTN_SETMAG);
+    EXPECT_EQ(sentUntil(ModuleFrame(0x06, {0x10, 0x25})), "68 06 00 06 10 25 41")
+        << "the rejected click sent a frame before the corrected one";
+    EXPECT_EQ(boxes.size(), 2u);
 }
 
 TEST_F(Operator, TypedTextInTheListsSelectsTheEntryItNames) {
