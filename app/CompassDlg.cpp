@@ -538,10 +538,14 @@ void CCompassDlg::DispatchResponse() {
     const std::uint8_t status = frame[4];  // the first payload byte: success or error
     switch (frame[3]) {
         case ANS_READ: {
-            const Reading reading = DecodeReading(frame);
-            m_dPitch = reading.pitch;
-            m_dRoll = reading.roll;
-            m_dHeading = reading.heading;
+            // A frame too short for three values, or with digits above 9, is logged and counted
+            // but is no reading: the displays keep the last good one, the plot never sees it.
+            const std::optional<Reading> reading = ReadingOfFrame(frame, frame[1] + 1u);
+            if (!reading)
+                break;
+            m_dPitch = reading->pitch;
+            m_dRoll = reading->roll;
+            m_dHeading = reading->heading;
             RecordReading(m_dPitch, m_dRoll, m_dHeading);  // the live plot's history
             break;
         }

@@ -83,7 +83,7 @@ bool FeedStream(const std::vector<std::uint8_t>& stream, std::string& received,
                 if (AssembledFrameChecksumHolds()) {
                     const std::uint8_t* frame = AssembledFrame();
                     if (frame[3] == ANS_READ)
-                        reading = DecodeReading(frame);
+                        reading = ReadingOfFrame(frame, frame[1] + 1u).value_or(reading);
                 }
                 break;
         }

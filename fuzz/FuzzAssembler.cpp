@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 }
                 LogCompletedFrame(received, frameHex);
                 AssembledFrameChecksumHolds();
-                DecodeReading(frame);
+                ReadingOfFrame(frame, frame[1] + 1u);
                 bytesInFrame = 0;
                 break;
             }

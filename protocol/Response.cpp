@@ -54,10 +54,24 @@ double DecodeBcdReading(std::uint8_t a, std::uint8_t b, std::uint8_t c) {
     return (a >> 4) != 0 ? -value : value;
 }
 
-Reading DecodeReading(const std::uint8_t* frame) {
-    return {DecodeBcdReading(frame[4], frame[5], frame[6]),
-            DecodeBcdReading(frame[7], frame[8], frame[9]),
-            DecodeBcdReading(frame[10], frame[11], frame[12])};
+ReadingFault CheckReadingFrame(const std::uint8_t* frame, std::size_t size) {
+    if (size < kReadingFrameSize)
+        return ReadingFault::TooShort;
+    for (std::size_t i = 4; i <= 12; ++i) {
+        // The high nibble of each value's first byte is its sign, not a digit.
+        const bool signByte = (i - 4) % 3 == 0;
+        if ((!signByte && (frame[i] >> 4) > 9) || (frame[i] & 0x0F) > 9)
+            return ReadingFault::NotDecimal;
+    }
+    return ReadingFault::None;
+}
+
+std::optional<Reading> ReadingOfFrame(const std::uint8_t* frame, std::size_t size) {
+    if (CheckReadingFrame(frame, size) != ReadingFault::None)
+        return std::nullopt;
+    return Reading{DecodeBcdReading(frame[4], frame[5], frame[6]),
+                   DecodeBcdReading(frame[7], frame[8], frame[9]),
+                   DecodeBcdReading(frame[10], frame[11], frame[12])};
 }
 
 void CountCompletedFrame() {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "Frame.h"
 
@@ -29,9 +30,19 @@ struct Reading {
     double roll = 0.0;
     double heading = 0.0;
 };
-// Pitch from bytes 4 to 6, roll from 7 to 9, heading from 10 to 12, each in packed BCD. Reads
-// those positions whatever the frame's length says.
-Reading DecodeReading(const std::uint8_t* frame);
+// Why a reading frame (code ANS_READ, checksum good) holds no reading.
+enum class ReadingFault {
+    None,
+    TooShort,    // fewer than kReadingFrameSize bytes: the three values do not fit
+    NotDecimal,  // a digit nibble above 9 (the sign nibble may hold anything)
+};
+ReadingFault CheckReadingFrame(const std::uint8_t* frame, std::size_t size);
+
+// The reading of a reading frame `size` bytes long: pitch from bytes 4 to 6, roll from 7 to 9,
+// heading from 10 to 12, each in packed BCD. Nothing when CheckReadingFrame finds a fault: the
+// assembler's positions past a short frame hold bytes of earlier frames, and digits above 9
+// are no value the module meant.
+std::optional<Reading> ReadingOfFrame(const std::uint8_t* frame, std::size_t size);
 
 // Incremental assembler of response frames: bytes in, an outcome per byte out.
 enum class FeedOutcome { Stored, Rejected, Complete };

@@ -110,6 +110,36 @@ TEST(DecodeBcdReading, KnownAnswers) {
     }
 }
 
+TEST(ReadingOfFrame, OnlyAFrameLongEnoughAndInDecimalDigitsIsAReading) {
+    const auto check = [](const Bytes& frame, std::size_t size, ReadingFault fault) {
+        EXPECT_EQ(CheckReadingFrame(frame.data(), size), fault);
+        EXPECT_EQ(ReadingOfFrame(frame.data(), size).has_value(), fault == ReadingFault::None);
+    };
+    const auto reading = ReadingOfFrame(kReadingFrame.data(), kReadingFrame.size());
+    ASSERT_TRUE(reading.has_value());
+    EXPECT_DOUBLE_EQ(reading->pitch, -12.34);
+    EXPECT_DOUBLE_EQ(reading->roll, 5.6);
+    EXPECT_DOUBLE_EQ(reading->heading, 359.99);
+    // The size is the frame's, whatever the buffer behind it holds.
+    for (std::size_t size : {std::size_t{0}, std::size_t{6}, std::size_t{13}})
+        check(kReadingFrame, size, ReadingFault::TooShort);
+    Bytes longer = kReadingFrame;  // L = 15: bytes 13 and 14 are not part of the reading
+    longer[1] = 0x0F;
+    longer.insert(longer.end() - 1, {0xAB, 0xCD});
+    check(longer, longer.size(), ReadingFault::None);
+    // A nibble above 9 anywhere in bytes 4 to 12 but a sign nibble (high nibble of 4, 7, 10).
+    for (std::size_t at = 4; at <= 12; ++at) {
+        for (const bool high : {true, false}) {
+            SCOPED_TRACE(testing::Message() << "byte " << at << (high ? " high" : " low"));
+            Bytes frame = kReadingFrame;
+            frame[at] = static_cast<std::uint8_t>(high ? (frame[at] & 0x0F) | 0xA0
+                                                       : (frame[at] & 0xF0) | 0x0A);
+            const bool sign = high && (at - 4) % 3 == 0;
+            check(frame, frame.size(), sign ? ReadingFault::None : ReadingFault::NotDecimal);
+        }
+    }
+}
+
 TEST(FrameCount, CountsAndResets) {
     EXPECT_EQ(FrameCount(), 0);
     CountCompletedFrame();

@@ -94,8 +94,9 @@ private:
     std::string m_received, m_frameHex;
 };
 
-// Mostly readings, every 7th with a bad checksum, answers now and then, rejected pieces (a
-// stray byte, or a start byte with a bad length) before every 5th frame.
+// Mostly readings, every 7th with a bad checksum, answers now and then, reading frames that
+// hold no reading (too short, or a digit above 9) now and then, rejected pieces (a stray byte,
+// or a start byte with a bad length) before every 5th frame.
 std::vector<Expected> Play(Session& session, int frames) {
     std::vector<Expected> written;
     const double none = std::nan("");
@@ -111,8 +112,13 @@ std::vector<Expected> Play(Session& session, int frames) {
             PutBcd(payload, p);
             PutBcd(payload, r);
             PutBcd(payload, h);
+            const bool noReading = i % 11 == 10;
+            if (noReading && i % 2 == 0)
+                payload.resize(3);
+            else if (noReading)
+                payload[7] = 0xFA;
             e.bytes = Frame(0x84, payload, e.ok);
-            if (e.ok) {
+            if (e.ok && !noReading) {
                 e.pitch = p / 100.0;
                 e.roll = r / 100.0;
                 e.heading = h / 100.0;
@@ -171,6 +177,15 @@ TEST(DecodeRecord, StoppedRecordingGivesExactlyTheFramesWrittenWithEstimatedTime
     EXPECT_EQ(file.badChecksums, std::count_if(written.begin(), written.end(),
                                                [](const Expected& e) { return !e.ok; }));
     EXPECT_EQ(file.rejectedPieces, session.rejected);
+    const auto noReadings = [&](bool isShort) {
+        return std::count_if(written.begin(), written.end(), [&](const Expected& e) {
+            return e.ok && e.bytes[3] == 0x84 && std::isnan(e.pitch) &&
+                   (e.bytes.size() < 14) == isShort;
+        });
+    };
+    EXPECT_EQ(file.shortReadings, noReadings(true));
+    EXPECT_EQ(file.nonDecimalReadings, noReadings(false));
+    EXPECT_GT(file.shortReadings * file.nonDecimalReadings, 0);
     EXPECT_EQ(file.badLineCount, 0);
     EXPECT_FALSE(file.YieldedNothing());
     ASSERT_TRUE(file.start && file.end);

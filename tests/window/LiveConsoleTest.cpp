@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ReadingHistory.h"
 #include "WindowFixture.h"
 
 namespace {
@@ -94,7 +95,7 @@ TEST_F(Assembly, ReadBoundariesDoNotMatterAndFramesAreDispatchedInOrder) {
     }
 }
 
-TEST_F(Assembly, LengthBytesOutsideFourToFortyNineAreRejectedAndShortReadingsUseStaleBytes) {
+TEST_F(Assembly, LengthBytesOutsideFourToFortyNineAreRejectedAndFramesHoldingNoReadingShowNone) {
     for (const std::uint8_t length : {3, 50, 4, 49}) {
         SCOPED_TRACE(static_cast<int>(length));
         const bool accepted = length == 4 || length == 49;
@@ -115,13 +116,32 @@ TEST_F(Assembly, LengthBytesOutsideFourToFortyNineAreRejectedAndShortReadingsUse
     }
     Tick();
     EXPECT_EQ(ShownReadings(), "+0.00 +0.00 31.0");
-    // A reading with L=7 (pitch 00 12 64, checksum 01 at position 7) takes roll and heading from
-    // positions 7 to 12, which still hold 01 00 00 00 31 00 from the 50-byte frame.
-    const auto shortReading = ModuleFrame(0x84, {0x00, 0x12, 0x64});
-    ASSERT_EQ(Hex(shortReading), "68 07 00 84 00 12 64 01");
-    Receive(shortReading);
+    // Reading frames with good checksums that hold no reading are logged and counted only: too
+    // short for three values (the assembler's later positions still hold bytes of the 50-byte
+    // frame), or with digits above 9 (the heading would read 1666.65).
+    const std::uint64_t plotted = LiveHistory().TotalAppended();
+    const std::vector<std::uint8_t> noReadings[] = {
+        {0x68, 0x05, 0x00, 0x84, 0x00, 0x89},
+        ModuleFrame(0x84, {0x00, 0x12, 0x64}),
+        ModuleFrame(0x84, {0x00, 0x12, 0x64, 0x00, 0x00, 0x00, 0x00, 0x12}),
+        ModuleFrame(0x84, {0x00, 0x12, 0x64, 0x00, 0x00, 0x00, 0x0F, 0xFF, 0xFF}),
+        ModuleFrame(0x84, {0x00, 0x1A, 0x64, 0x00, 0x00, 0x00, 0x00, 0x12, 0x00}),
+    };
+    for (const auto& frame : noReadings) {
+        SCOPED_TRACE(Hex(frame));
+        const std::size_t logged = dlg->m_strReceived.size();
+        Receive(frame);
+        Tick();
+        EXPECT_EQ(dlg->m_strReceived.substr(logged), LogLine(frame));
+        EXPECT_EQ(RateTick(), "   1Hz");
+        EXPECT_EQ(ShownReadings(), "+0.00 +0.00 31.0");
+        EXPECT_EQ(LiveHistory().TotalAppended(), plotted);
+    }
+    // Every digit 9, and a sign nibble of any value, is a reading.
+    Receive(ModuleFrame(0x84, {0xF9, 0x99, 0x99, 0x00, 0x00, 0x00, 0x00, 0x12, 0x50}));
     Tick();
-    EXPECT_EQ(ShownReadings(), "+12.64 +100.00 31.0");
+    EXPECT_EQ(ShownReadings(), "-999.99 +0.00 12.5");
+    EXPECT_EQ(LiveHistory().TotalAppended(), plotted + 1);
 }
 
 TEST_F(Answers, AcknowledgementBoxesAndTheAcceptedAddress) {

@@ -114,20 +114,21 @@ void TakeCompletedFrame(long long line, DecodedFrame& out, RecordSummary& summar
     }
     const std::size_t size = out.bytes.size();
     switch (frame[3]) {
-        case ANS_READ:
-            // A reading too short to hold its three values is counted, not decoded from the
-            // bytes of earlier frames as the console would.
-            if (size < kReadingFrameSize) {
-                ++summary.shortReadings;
+        case ANS_READ: {
+            // A reading frame that holds no reading is listed without values and counted, never
+            // decoded from the bytes of earlier frames or from digits above 9.
+            const std::optional<Reading> reading = ReadingOfFrame(frame, size);
+            if (!reading) {
+                ++(CheckReadingFrame(frame, size) == ReadingFault::TooShort
+                       ? summary.shortReadings
+                       : summary.nonDecimalReadings);
                 return;
             }
-            {
-                const Reading reading = DecodeReading(frame);
-                out.pitch = reading.pitch;
-                out.roll = reading.roll;
-                out.heading = reading.heading;
-            }
+            out.pitch = reading->pitch;
+            out.roll = reading->roll;
+            out.heading = reading->heading;
             return;
+        }
         case ANS_ZERO:
         case ANS_CAL_SAMPLES:
         case ANS_CAL_STOP:

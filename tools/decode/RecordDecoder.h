@@ -54,7 +54,8 @@ struct RecordSummary {
     long long frames = 0;
     long long badChecksums = 0;
     long long rejectedPieces = 0;
-    long long shortReadings = 0;  // reading frames too short to hold three values
+    long long shortReadings = 0;       // reading frames too short to hold three values
+    long long nonDecimalReadings = 0;  // reading frames with a digit above 9
     long long badLineCount = 0;
     std::vector<BadLine> badLines;  // the first kListedBadLines of them
     std::uint64_t bytes = 0;        // bytes read

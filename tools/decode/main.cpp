@@ -37,7 +37,9 @@ DESCRIPTION
       code             the response's command code, e.g. 0x84 for a reading
       checksum_ok      1 or 0; frames with a bad checksum are listed with no values
       pitch, roll, heading
-                       degrees, for reading frames (0x84)
+                       degrees, for reading frames (0x84) that hold three values in
+                       decimal digits; a shorter one, or one with a digit above 9, is
+                       listed without them and counted on standard error
       status           byte 4 of the answers 0x85, 0x88, 0x89, 0x8A, 0x8B and 0x8F, in
                        decimal (0 = success for 85/8B/8F, 255 = error for 88/89/8A,
                        otherwise the calibration sample count for 88)
@@ -108,6 +110,9 @@ void ReportFile(const RecordSummary& file) {
     if (file.shortReadings > 0)
         std::fprintf(stderr, "%s: %lld reading frames too short to hold three values\n", name,
                      file.shortReadings);
+    if (file.nonDecimalReadings > 0)
+        std::fprintf(stderr, "%s: %lld reading frames with a digit above 9\n", name,
+                     file.nonDecimalReadings);
     for (const BadLine& bad : file.badLines)
         std::fprintf(stderr, "%s:%lld: %s\n", name, bad.line, bad.reason.c_str());
     const long long unlisted = file.badLineCount - static_cast<long long>(file.badLines.size());

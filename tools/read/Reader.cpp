@@ -129,8 +129,11 @@ void Reader::OnReadyRead() {
             continue;
         }
         const std::uint8_t* f = AssembledFrame();
-        // A reading too short to hold its three values is not one.
-        if (f[3] != ANS_READ || f[1] + 1u < kReadingFrameSize)
+        if (f[3] != ANS_READ)
+            continue;
+        // Too short to hold three values, or digits above 9: no reading.
+        const std::optional<Reading> reading = ReadingOfFrame(f, f[1] + 1u);
+        if (!reading)
             continue;
         const qint64 now = m_clock.nsecsElapsed();
         if (m_awaiting)
@@ -138,10 +141,9 @@ void Reader::OnReadyRead() {
         m_awaiting = false;
         m_noAnswer.stop();
         const QByteArray time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toLatin1();
-        const Reading reading = DecodeReading(f);
         char line[128];
-        std::snprintf(line, sizeof line, "%s,%.2f,%.2f,%.2f\n", time.constData(), reading.pitch,
-                      reading.roll, reading.heading);
+        std::snprintf(line, sizeof line, "%s,%.2f,%.2f,%.2f\n", time.constData(), reading->pitch,
+                      reading->roll, reading->heading);
         if (!PrintLine(line)) {
             Finish(kReadOutputFailed);
             return;
