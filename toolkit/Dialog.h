@@ -92,8 +92,9 @@ public:
     // Modal box with an OK button. Without a caption: the application's name and an
     // exclamation icon; with a caption of its own: no icon. The box opens once the event that
     // raised it has been handled whole, so a tick or a read is never cut in two by it, and the
-    // ticks and reads go on while it is open. While a box with the same text is open or waiting,
-    // another one is not opened.
+    // ticks and reads go on while it is open. Boxes open in the order raised; a box with the text
+    // of the last one waiting (or open) is not opened again, and a storm of them stays bounded
+    // (Boxes.cpp).
     void MessageBox(const QString& text, const QString& caption = QString());
     // From now on no box opens, and none that waits will: the program is ending without anyone
     // to answer them (a signal asked it to). Their texts go to standard error instead.
@@ -163,6 +164,7 @@ private:
     void FieldLostFocus(int id, Qt::FocusReason reason);
     bool DropsPress();
     void QueueBox(MessageBoxRequest request);
+    void DropRepeatedBox();
     void ShowQueuedBoxes();
 
     DialogTemplate m_template;
@@ -186,6 +188,7 @@ private:
     FlatScrollBarStyle* m_paneScrollStyle = nullptr;  // a Qt child of the dialog
     InputPreFilter* m_inputFilter = nullptr;          // a Qt child of the dialog
     std::unique_ptr<CoverWatch> m_coverWatch;
+    static constexpr std::size_t kMostWaitingBoxes = 8;
     std::deque<MessageBoxRequest> m_queuedBoxes;
     std::optional<MessageBoxRequest> m_openBox;
     bool m_bBoxesPosted = false;

@@ -256,6 +256,54 @@ TEST_F(Answers, AReadIsTakenWholeBeforeItsBoxAndAReadingArrivingUnderTheBoxIsTak
     EXPECT_EQ(ShownReadings(), kReadingShown);
 }
 
+TEST_F(Answers, EveryAnswerOfAReadShowsItsBoxAndAStormOfAnswersWaitsBounded) {
+    const auto ok = ModuleFrame(0x85, {0x00}), error = ModuleFrame(0x8B, {0x01});
+    const auto texts = [&] {
+        std::vector<std::string> shown;
+        for (const MessageBoxRequest& box : sink.boxes)
+            shown.push_back(box.text.toStdString());
+        return shown;
+    };
+    // A box already waiting with the same text does not swallow a later answer.
+    Receive(Joined({ok, error, ok}));
+    OpenRaisedBoxes();
+    EXPECT_EQ(texts(), (std::vector<std::string>{"Successful!", "Error!", "Successful!"}));
+
+    // Answers far faster than the operator closes boxes, all while the first box is open: runs
+    // of one answer, a one-off calibration error, and alternating answers; a reading ends it.
+    sink.boxes.clear();
+    std::vector<std::uint8_t> storm;
+    std::string last;
+    const auto add = [&](const std::vector<std::uint8_t>& frame, int times) {
+        for (int i = 0; i < times; ++i)
+            storm.insert(storm.end(), frame.begin(), frame.end());
+        last = frame == ok ? "Successful!" : frame == error ? "Error!" : "Calibration Error!";
+    };
+    add(ok, 20);
+    add(ModuleFrame(0x88, {0xFF}), 1);
+    for (int i = 0; i < 120; ++i)
+        add(i % 2 ? ok : error, i % 40 == 7 ? 5 : 1);
+    bool stormed = false;
+    sink.whileBoxOpen = [&](const MessageBoxRequest&) {
+        if (std::exchange(stormed, true))
+            return;
+        pty->Write(Joined({storm, kReading}));
+        EXPECT_TRUE(WaitFor([&] { return dlg->m_dPitch < 0.0; }, 5000));
+    };
+    Receive(error);
+    OpenRaisedBoxes();
+    ASSERT_TRUE(stormed);
+    const std::vector<std::string> shown = texts();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.front(), "Error!");
+    EXPECT_EQ(shown.back(), last) << "the last box is not the latest answer";
+    EXPECT_LE(shown.size(), 1u + 8u) << "the boxes piled up";
+    EXPECT_NE(std::find(shown.begin(), shown.end(), "Calibration Error!"), shown.end());
+    EXPECT_EQ(std::adjacent_find(shown.begin(), shown.end()), shown.end())
+        << "one text twice in a row";
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), "Calibration Error!"), 1);
+}
+
 TEST_F(PollTick, ClosedPortTickIsIdleAndKeepsThePendingCommand) {
     EXPECT_EQ(RateTick(), "   0Hz");  // the rate tick runs all the same
     Open();
