@@ -1,5 +1,6 @@
 // Building a dialog's controls from its template: one widget per control, placed at its
 // dialog-unit rectangle, in template order (which is also the tab order).
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
 #include <QPainter>
@@ -8,6 +9,7 @@
 #include <QRegularExpressionValidator>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QStyleOptionComboBox>
 
 #include "Panes.h"
 #include "Widgets.h"
@@ -206,7 +208,26 @@ QWidget* CDialogBase::CreateComboBox(const ControlSpec& spec, const QRect& rect)
     const int itemHeight = QFontMetrics(m_font).height() + 2;
     combo->setMaxVisibleItems(
         std::max(1, (rect.height() - combo->sizeHint().height()) / itemHeight));
-    combo->setGeometry(rect.x(), rect.y(), rect.width(), combo->sizeHint().height());
+    const int height = combo->sizeHint().height();
+    // The field beside the arrow shows its entry whole ("Com20" in a 33-unit list): a list
+    // whose widest entry does not fit grows to the right, as a label does. Qt's field keeps a
+    // margin of 2 px on either side of its text and 1 px for the cursor.
+    int widest = 0;
+    for (const QString& item : spec.items)
+        widest = std::max(widest, QFontMetrics(condensed).horizontalAdvance(item));
+    QStyleOptionComboBox option;
+    option.initFrom(combo);
+    option.editable = true;
+    option.frame = true;
+    option.rect = QRect(0, 0, rect.width(), height);
+    const QRect field = combo->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                       QStyle::SC_ComboBoxEditField, combo);
+    const int width = rect.width() + std::max(0, widest + 2 * 2 + 1 - field.width());
+    combo->setGeometry(rect.x(), rect.y(), width, height);
+    // The drop-down list is as wide as its widest entry, beside its scroll bar.
+    QAbstractItemView* list = combo->view();
+    list->setMinimumWidth(list->sizeHintForColumn(0) + 2 * list->frameWidth() +
+                          combo->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list));
     return combo;
 }
 

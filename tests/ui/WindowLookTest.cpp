@@ -1,10 +1,14 @@
+#include <QAbstractItemView>
 #include <QAccessible>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTimer>
+#include <utility>
 
 #include "AboutDlg.h"
 #include "Styling.h"
@@ -249,6 +253,37 @@ TEST_F(LookTest, AboutBoxOpensFromTheContextMenuAndClosesWithItsButtonOrEscape) 
         EXPECT_TRUE(okIsDefault);
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the box is still open";
         EXPECT_TRUE(dlg->isVisible() && !dlg->IsDestroyed());
+    }
+}
+
+TEST_F(LookTest, ListsShowEveryEntryWholeInTheirFieldAndTheirDropDown) {
+    for (const int id : {IDC_COMBO_PORT, IDC_COMBO_BAUD, IDC_COMBO_MODULE_BAUD}) {
+        auto* list = qobject_cast<QComboBox*>(dlg->GetDlgItem(id));
+        ASSERT_NE(list, nullptr);
+        QLineEdit* field = list->lineEdit();
+        // Where the field, once painted, draws the first and the end of its text: scrolled to
+        // keep the end in view when the text does not fit ("Com20" showed as ":om20").
+        const auto drawn = [&] {
+            field->selectAll();
+            field->grab();
+            return std::pair{field->inputMethodQuery(Qt::ImAnchorRectangle).toRect().center().x(),
+                             field->inputMethodQuery(Qt::ImCursorRectangle).toRect().center().x()};
+        };
+        field->setText(QStringLiteral("C"));
+        const int start = drawn().first;
+        for (int i = 0; i < list->count(); ++i) {
+            list->setCurrentIndex(i);
+            const auto [first, end] = drawn();
+            EXPECT_EQ(first, start) << list->currentText().toStdString() << " is cut at the left";
+            EXPECT_LT(end, field->width()) << list->currentText().toStdString();
+        }
+        // The drop-down list leaves every entry room for its whole text ("C…0" otherwise).
+        list->showPopup();
+        ServeEvents();
+        QAbstractItemView* view = list->view();
+        ASSERT_TRUE(view->isVisible());
+        EXPECT_GE(view->viewport()->width(), view->sizeHintForColumn(0)) << id;
+        list->hidePopup();
     }
 }
 
