@@ -85,8 +85,9 @@ void CDialogBase::ShowQueuedBoxes() {
     }
     // The window takes the activation back from its closed box, as an owner does, so that the
     // field that had the focus has it again: left inactive, its next focus loss would come with
-    // no focus-out event and the text typed into it would never be committed.
-    if (shown && isVisible() && !m_bDestroyed)
+    // no focus-out event and the text typed into it would never be committed. A minimised
+    // window stays as it is.
+    if (shown && isVisible() && !isMinimized() && !m_bDestroyed)
         activateWindow();
 }
 
