@@ -65,6 +65,8 @@ class LivePlotTest : public LivePlot {
 public:
     void SetUp() override {
         LivePlot::SetUp();
+        // The console's history outlives a window: start each case without an earlier one's.
+        LiveHistory().Clear();
         folder = std::filesystem::path(testing::TempDir()) /
                  ("torva_plot_" + std::to_string(::getpid()));
         std::filesystem::remove_all(folder);
