@@ -1,11 +1,11 @@
 #include "LivePlotWindow.h"
 
+#include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -17,13 +17,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <fstream>
+#include <string_view>
 #include <tuple>
 
 #include "ColumnReducer.h"
+#include "ExportFile.h"
 #include "ReadingCharts.h"
 #include "ReadingsCsv.h"
 
@@ -308,51 +307,69 @@ QString LivePlotWindow::Message() const {
     return m_message->text();
 }
 
-QString LivePlotWindow::NewExportPath(const QString& suffix) {
+bool LivePlotWindow::CreateExportFile(ExportFile& file, const QString& suffix) {
     const QString folder = m_exportFolder ? m_exportFolder() : QString();
     if (folder.isEmpty() || !QDir().mkpath(folder)) {
         m_message->setText(
             QStringLiteral("Cannot create the folder %1; nothing was exported.").arg(folder));
-        return QString();
+        return false;
     }
-    const QString stem =
-        QDir(folder).filePath(QStringLiteral("Plot-") + QDateTime::currentDateTime().toString(
-                                                            QStringLiteral("yyyyMMdd-HHmmss")));
-    QString path = stem + suffix;
-    for (int n = 2; QFileInfo::exists(path); ++n)
-        path = stem + QStringLiteral("-%1").arg(n) + suffix;
-    return path;
+    const QString stem = QStringLiteral("Plot-") +
+                         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    if (!file.Create(QFile::encodeName(folder).toStdString(), stem.toStdString(),
+                     suffix.toStdString())) {
+        m_message->setText(QStringLiteral("Cannot create %1 (%2); nothing was exported.")
+                               .arg(QFile::decodeName(file.Path().c_str()),
+                                    QString::fromLocal8Bit(file.Error().c_str())));
+        return false;
+    }
+    return true;
+}
+
+bool LivePlotWindow::FinishExportFile(ExportFile& file, bool written) {
+    if (file.Finish() && written)
+        return true;
+    m_message->setText(
+        QStringLiteral("Cannot write %1 (%2); the incomplete file was removed and nothing was "
+                       "exported.")
+            .arg(QFile::decodeName(file.Path().c_str()),
+                 QString::fromLocal8Bit(file.Error().c_str())));
+    return false;
 }
 
 QString LivePlotWindow::ExportCsv() {
-    const QString path = NewExportPath(QStringLiteral(".csv"));
-    if (path.isEmpty())
-        return path;
-    std::ofstream out(QFile::encodeName(path).toStdString(), std::ios::binary);
-    const bool written =
-        out && WriteReadingsCsv(out, Source(), m_first, m_last, WallClockOffsetNs());
-    const int error = errno;
-    out.close();
-    if (!written || !out) {
-        QFile::remove(path);
-        m_message->setText(QStringLiteral("Cannot write %1 (%2); nothing was exported.")
-                               .arg(path, QString::fromLocal8Bit(std::strerror(error))));
+    ExportFile file;
+    if (!CreateExportFile(file, QStringLiteral(".csv")))
         return QString();
-    }
+    const bool written =
+        WriteReadingsCsv([&file](std::string_view text) { return file.Write(text); }, Source(),
+                         m_first, m_last, WallClockOffsetNs());
+    if (!FinishExportFile(file, written))
+        return QString();
+    const QString path = QFile::decodeName(file.Path().c_str());
     m_message->setText(
         QStringLiteral("Exported %1 readings to %2").arg(m_last - m_first).arg(path));
     return path;
 }
 
 QString LivePlotWindow::ExportPng() {
-    const QString path = NewExportPath(QStringLiteral(".png"));
-    if (path.isEmpty())
-        return path;
-    if (!m_charts->Render().save(path, "PNG")) {
-        QFile::remove(path);
-        m_message->setText(QStringLiteral("Cannot write %1; nothing was exported.").arg(path));
+    // Encoded whole before the file is made: what goes to the disk is then checked write by
+    // write, which an image writer's own file handling does not do.
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!buffer.open(QIODevice::WriteOnly) || !m_charts->Render().save(&buffer, "PNG")) {
+        m_message->setText(
+            QStringLiteral("Cannot encode the charts as PNG; nothing was exported."));
         return QString();
     }
+    ExportFile file;
+    if (!CreateExportFile(file, QStringLiteral(".png")))
+        return QString();
+    const bool written =
+        file.Write(std::string_view(png.constData(), static_cast<std::size_t>(png.size())));
+    if (!FinishExportFile(file, written))
+        return QString();
+    const QString path = QFile::decodeName(file.Path().c_str());
     m_message->setText(QStringLiteral("Saved the charts to %1").arg(path));
     return path;
 }

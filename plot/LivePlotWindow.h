@@ -17,6 +17,7 @@ class QLabel;
 class QPushButton;
 class QTimer;
 QT_END_NAMESPACE
+class ExportFile;
 class ReadingCharts;
 
 // The live plot: heading, pitch and roll of the last 10 s, 1 min or 10 min of the history as
@@ -52,8 +53,9 @@ public:
     QString ReadOut() const;
     QString Message() const;
 
-    // Write the span on view to a new file in the export folder; the path written, or empty
-    // with Message() saying why nothing was.
+    // Write the span on view to a new file in the export folder, never replacing a file nor
+    // following a link; the path written, or empty with Message() saying why nothing was (a
+    // file that could not be written whole is removed).
     QString ExportCsv();
     QString ExportPng();
 
@@ -69,7 +71,11 @@ private:
     void ShowStatistics();
     void ShowHovered(double x);
     void RestartTimer();
-    QString NewExportPath(const QString& suffix);
+    // A new export file in the export folder; false with the message shown when none.
+    bool CreateExportFile(ExportFile& file, const QString& suffix);
+    // Closes the file; false with the message shown (and the file removed) when it or any
+    // write before (`written`) failed.
+    bool FinishExportFile(ExportFile& file, bool written);
 
     ReadingHistory& m_history;
     ReadingHistory m_frozen;

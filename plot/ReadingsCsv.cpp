@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <ostream>
 
 std::int64_t WallClockOffsetNs() {
     using namespace std::chrono;
@@ -41,14 +40,26 @@ std::string DegreesText(double degrees) {
     return text;
 }
 
-bool WriteReadingsCsv(std::ostream& out, const ReadingHistory& history, std::size_t first,
-                      std::size_t last, std::int64_t wallOffsetNs) {
-    out << "time,pitch,roll,heading\n";
-    for (std::size_t i = first; i < last && i < history.size() && out; ++i) {
+bool WriteReadingsCsv(const std::function<bool(std::string_view)>& write,
+                      const ReadingHistory& history, std::size_t first, std::size_t last,
+                      std::int64_t wallOffsetNs) {
+    constexpr std::size_t kPiece = 64 * 1024;
+    std::string text = "time,pitch,roll,heading\n";
+    for (std::size_t i = first; i < last && i < history.size(); ++i) {
         const StampedReading& r = history[i];
-        out << LocalTimeText(r.ns + wallOffsetNs) << ',' << DegreesText(r.pitch) << ','
-            << DegreesText(r.roll) << ',' << DegreesText(r.heading) << '\n';
+        text += LocalTimeText(r.ns + wallOffsetNs);
+        text += ',';
+        text += DegreesText(r.pitch);
+        text += ',';
+        text += DegreesText(r.roll);
+        text += ',';
+        text += DegreesText(r.heading);
+        text += '\n';
+        if (text.size() >= kPiece) {
+            if (!write(text))
+                return false;
+            text.clear();
+        }
     }
-    out.flush();
-    return static_cast<bool>(out);
+    return write(text);
 }

@@ -2,8 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <iosfwd>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "ReadingHistory.h"
 
@@ -19,6 +20,8 @@ std::string LocalTimeText(std::int64_t epochNs);
 std::string DegreesText(double degrees);
 
 // "time,pitch,roll,heading" and one row per reading [first, last), with the time and number
-// formats of torva-decode's CSV. False when the stream failed.
-bool WriteReadingsCsv(std::ostream& out, const ReadingHistory& history, std::size_t first,
-                      std::size_t last, std::int64_t wallOffsetNs);
+// formats of torva-decode's CSV, handed to `write` some kilobytes at a time. False as soon as
+// `write` returns false.
+bool WriteReadingsCsv(const std::function<bool(std::string_view)>& write,
+                      const ReadingHistory& history, std::size_t first, std::size_t last,
+                      std::int64_t wallOffsetNs);

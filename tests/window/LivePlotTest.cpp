@@ -1,5 +1,7 @@
 // The live plot beside the console: opened from the window's menu or Ctrl+L, fed through the
 // real receive path, its controls, its read-out and its export.
+#include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <QAction>
@@ -8,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDateTime>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
@@ -17,7 +20,9 @@
 #include <QTimer>
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -355,6 +360,157 @@ TEST_F(LivePlotTest, ExportWritesTheSpanOnViewInTorvaDecodesFormatsAndThePng) {
     EXPECT_TRUE(plot->ExportCsv().isEmpty());
     EXPECT_TRUE(plot->Message().contains(QStringLiteral("nothing was exported")));
     EXPECT_FALSE(std::filesystem::exists(folder / "plain" / "sub"));
+}
+
+// The plot window alone over a history of its own, exporting into a folder of the test's.
+class PlotExportTest : public ::testing::Test {
+public:
+    void SetUp() override {
+        root = std::filesystem::path(testing::TempDir()) /
+               ("torva_export_" + std::to_string(::getpid()));
+        std::filesystem::remove_all(root);
+        std::filesystem::create_directories(root / "exports");
+        // 2000 readings over the last 10 s: some 90 kB of CSV.
+        const std::int64_t now = SteadyNowNs();
+        for (int i = 0; i < 2000; ++i)
+            history.Append(now - (2000 - i) * 5'000'000LL, std::sin(i / 40.0) * 80.0,
+                           std::cos(i / 25.0) * 170.0, (i * 7) % 36000 / 100.0);
+        plot = std::make_unique<LivePlotWindow>(
+            history, [this] { return QString::fromStdString((root / "exports").string()); });
+        plot->show();
+        ASSERT_TRUE(WaitFor([&] { return plot->Statistics().count == 2000; }));
+    }
+    void TearDown() override {
+        plot.reset();
+        std::filesystem::remove_all(root);
+    }
+    // Clicks an export button; the path the window names, or empty.
+    QString Export(const char* button) {
+        QTest::mouseClick(plot->findChild<QPushButton*>(QString::fromLatin1(button)),
+                          Qt::LeftButton);
+        const QString message = plot->Message();
+        const qsizetype at = message.indexOf(QLatin1Char('/'));
+        return message.startsWith(QStringLiteral("Cannot")) || at < 0 ? QString() : message.mid(at);
+    }
+    std::vector<std::string> ExportNames() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(root / "exports"))
+            if (entry.path().filename().string().rfind("Plot-", 0) == 0)
+                names.push_back(entry.path().filename().string());
+        return names;
+    }
+
+    std::filesystem::path root;
+    ReadingHistory history;
+    std::unique_ptr<LivePlotWindow> plot;
+};
+
+const std::vector<std::pair<const char*, std::string>> kExports = {{"exportCsv", ".csv"},
+                                                                   {"exportPng", ".png"}};
+
+// Links planted under the names the next seconds' exports would take, pointing elsewhere: an
+// export creates its own file in the folder and never writes through one.
+TEST_F(PlotExportTest, NeverWritesThroughALinkPlantedAtItsName) {
+    std::filesystem::create_directories(root / "elsewhere");
+    const QDateTime now = QDateTime::currentDateTime();
+    std::vector<std::filesystem::path> links;
+    for (int second = -1; second <= 30; ++second) {
+        const std::string stem =
+            "Plot-" + now.addSecs(second).toString(QStringLiteral("yyyyMMdd-HHmmss")).toStdString();
+        for (const auto& [button, suffix] : kExports) {
+            links.push_back(root / "exports" / (stem + suffix));
+            std::filesystem::create_symlink(root / "elsewhere" / ("taken" + suffix), links.back());
+        }
+    }
+    for (const auto& [button, suffix] : kExports) {
+        SCOPED_TRACE(button);
+        const QString path = Export(button);
+        ASSERT_FALSE(path.isEmpty()) << plot->Message().toStdString();
+        const std::filesystem::path written(path.toStdString());
+        EXPECT_EQ(written.parent_path(), root / "exports");
+        EXPECT_EQ(written.extension(), suffix);
+        EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(written)));
+        EXPECT_GT(std::filesystem::file_size(written), 1000u);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(root / "elsewhere"));
+    for (const auto& link : links)
+        EXPECT_TRUE(std::filesystem::is_symlink(link)) << link;
+}
+
+// A file system of its own, so small that it is full after a few kilobytes; unmounted when the
+// object goes.
+class SmallFileSystem {
+public:
+    explicit SmallFileSystem(const std::filesystem::path& at) : m_at(at) {
+        std::filesystem::create_directories(at);
+        if (::mount("tmpfs", at.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=512k,mode=0700") == 0)
+            m_mounted = true;
+        else
+            m_error = std::strerror(errno);
+    }
+    ~SmallFileSystem() {
+        if (m_mounted && ::umount2(m_at.c_str(), 0) != 0)
+            ::umount2(m_at.c_str(), MNT_DETACH);
+    }
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+    bool Mounted() const { return m_mounted; }
+    const std::string& Error() const { return m_error; }
+    std::uintmax_t Free() const {
+        struct statvfs s {};
+        return ::statvfs(m_at.c_str(), &s) == 0 ? std::uintmax_t(s.f_bavail) * s.f_frsize : 0;
+    }
+
+private:
+    std::filesystem::path m_at;
+    bool m_mounted = false;
+    std::string m_error;
+};
+
+// The disk fills up during the export: the window says so, and no cut file stays behind to be
+// taken for an export. With room again, the same exports are whole.
+TEST_F(PlotExportTest, AnExportCutShortByAFullDiskIsRemovedAndReported) {
+    const SmallFileSystem disk(root / "exports");
+    if (!disk.Mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here (" << disk.Error() << "); mounting needs root";
+    const std::filesystem::path filler = root / "exports" / "filler";
+    constexpr std::uintmax_t kLeft = 12 * 1024;
+    {
+        std::ofstream out(filler, std::ios::binary);
+        const std::string block(disk.Free() - kLeft, 'x');
+        out << block;
+    }
+    ASSERT_LE(disk.Free(), kLeft);
+    ASSERT_GT(disk.Free(), 0u);
+
+    for (const auto& [button, suffix] : kExports) {
+        SCOPED_TRACE(button);
+        EXPECT_TRUE(Export(button).isEmpty());
+        const std::string message = plot->Message().toStdString();
+        EXPECT_NE(message.find("No space left on device"), std::string::npos) << message;
+        EXPECT_NE(message.find("nothing was exported"), std::string::npos) << message;
+        EXPECT_TRUE(ExportNames().empty()) << ExportNames().front();
+    }
+
+    std::filesystem::remove(filler);
+    for (const auto& [button, suffix] : kExports) {
+        SCOPED_TRACE(button);
+        const QString path = Export(button);
+        ASSERT_FALSE(path.isEmpty()) << plot->Message().toStdString();
+        // Each is larger than the room that was left, so the failures above were real.
+        EXPECT_GT(std::filesystem::file_size(path.toStdString()), kLeft);
+        if (suffix == ".png") {
+            EXPECT_EQ(QImage(path).size(), plot->Charts()->size());
+        } else {
+            std::ifstream in(path.toStdString());
+            std::string line;
+            int lines = 0;
+            while (std::getline(in, line))
+                ++lines;
+            EXPECT_EQ(lines, 2001);
+        }
+    }
 }
 
 }  // namespace
