@@ -226,6 +226,10 @@ TEST(Options, CalibrationFaultListsAndReplayOptions) {
         {{"--cal-error"}, 0, 0, "--cal-error needs a value"},
         {{"--loop"}, 0, 0, "--loop needs --replay"},
         {{"--replay", ""}, 0, 0, "--replay needs a file name"},
+        // Beyond the clock's range, a time overflowed it.
+        {{"--duration", "1e300"}, 0, 0, "--duration: expected 0 to 1000000000 seconds"},
+        {{"--vanish-after", "1e20"}, 0, 0, "--vanish-after: expected 0 to 1000000000 seconds"},
+        {{"--delay", "-1"}, 0, 0, "--delay: expected 0 to 1000000000 milliseconds"},
     };
     for (const auto& c : cases) {
         std::string error;

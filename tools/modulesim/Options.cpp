@@ -92,6 +92,8 @@ OPTIONS
     --split            write frames one byte at a time, 2 ms apart
     --split-gap MS     --split with this gap between bytes (default 2)
     --silent           send nothing at all
+    --delay MS         answer each request MS milliseconds after it arrived; answers keep
+                       their order, and what the line sends after an answer waits for it
     --vanish-after S   close the device after S seconds (it disappears), then end
     --stats            on exit print "frames sent: N" to stderr (every frame written out
                        whole, answers included)
@@ -142,13 +144,14 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             }
             return args[++i];
         };
+        // Up to a billion: far beyond any run, and within the clock's range (more overflowed it).
         auto amount = [&](std::optional<double>& target, const char* unit) {
             const auto text = value();
             if (!text)
                 return false;
             const auto number = ParseNumber(*text);
-            if (!number || *number < 0) {
-                error = arg + ": not a number of " + unit + ": " + *text;
+            if (!number || *number < 0 || *number > 1e9) {
+                error = arg + ": expected 0 to 1000000000 " + unit + ": " + *text;
                 return false;
             }
             target = *number;
@@ -225,6 +228,11 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
                 return std::nullopt;
             options.split = true;
             options.splitGapMs = *gap;
+        } else if (arg == "--delay") {
+            std::optional<double> delay;
+            if (!amount(delay, "milliseconds"))
+                return std::nullopt;
+            options.delayMs = *delay;
         } else if (arg == "--fail") {
             options.fail = true;
         } else if (arg == "--cal-error" || arg == "--cal-silent") {

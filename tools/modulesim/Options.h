@@ -26,6 +26,7 @@ struct Options {
     bool noise = false;
     bool split = false;
     double splitGapMs = 2.0;
+    double delayMs = 0.0;  // from a request's arrival to its answer
     bool silent = false;
     bool stats = false;
     bool verbose = false;

@@ -133,6 +133,7 @@ public:
           m_line(LineFaults{options.badChecksum, options.noise, options.split,
                             std::chrono::microseconds(std::llround(options.splitGapMs * 1000.0)),
                             options.seed}),
+          m_answerDelay(Seconds(options.delayMs / 1000.0)),
           m_autoBudget(options.frames.value_or(-1)),
           m_replay(std::move(replay)) {}
 
@@ -166,6 +167,7 @@ private:
     std::string m_slavePath;
     Clock::time_point m_start;
     Clock::time_point m_autoStart;
+    Clock::duration m_answerDelay;
     long long m_autoCount = 0;    // frames of the current automatic-output period so far
     long long m_autoBudget = 0;   // frames left under --frames, -1 without a limit
     std::vector<Bytes> m_replay;  // reading frames to play from the start of the run
@@ -352,7 +354,7 @@ void Simulator::ReadRequests(Clock::time_point now) {
                 m_autoCount = 0;
             }
             if (!m_options.silent)
-                m_line.Send(outcome.answers, now);
+                m_line.Send(outcome.answers, now + m_answerDelay);
         }
     }
 }
