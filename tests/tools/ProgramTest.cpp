@@ -85,6 +85,42 @@ TEST(TorvaRead, PrintsTheSimulatorsReadingsAndASummary) {
     }
 }
 
+// The figures of a summary line: "... round trip ms min 451.20 median 452.00 max 460.10".
+std::vector<double> RoundTrips(const std::string& summary) {
+    const std::size_t at = summary.find("round trip ms min ");
+    if (at == std::string::npos)
+        return {};
+    double min = 0, median = 0, max = 0;
+    if (std::sscanf(summary.c_str() + at, "round trip ms min %lf median %lf max %lf", &min, &median,
+                    &max) != 3)
+        return {};
+    return {min, median, max};
+}
+
+// A module that answers later than the next request is due: each reading is timed from the
+// request it answers, and no second request goes out while one waits.
+TEST(TorvaRead, RoundTripsOfASlowModuleAreTimedFromTheRequestAnswered) {
+    for (const int delayMs : {450, 1500}) {
+        SCOPED_TRACE(delayMs);
+        const Outcome o = RunShell(kSim + " --verbose --delay " + std::to_string(delayMs) +
+                                   " --fixed 1,2,3 --run " + kRead + " --count 3");
+        EXPECT_EQ(o.status, 0) << o.err;
+        EXPECT_EQ(Lines(o.out).size(), 4u) << o.out;
+        EXPECT_NE(o.err.find("3 readings, 3 frames, 0 checksum failures, 3 missed answers"),
+                  std::string::npos)
+            << o.err;
+        const std::vector<double> trips = RoundTrips(o.err);
+        ASSERT_EQ(trips.size(), 3u) << o.err;
+        // The module cannot answer before the delay has passed since the request arrived.
+        EXPECT_GE(trips[0], delayMs) << o.err;
+        std::size_t requests = 0;
+        for (std::size_t at = 0;
+             (at = o.err.find("torva-sim: request 68 04 ", at)) != std::string::npos; ++at)
+            ++requests;
+        EXPECT_EQ(requests, 3u) << o.err;
+    }
+}
+
 TEST(TorvaRead, FailuresEndWithAClearMessageAndTheirStatus) {
     struct Case {
         const char* name;

@@ -90,13 +90,20 @@ int Reader::Start() {
 void Reader::Poll() {
     if (m_finished)
         return;
-    if (m_awaiting)
-        ++m_missed;
-    else
-        m_noAnswer.start(TimeoutMs(m_options.timeout));
+    // One request at a time: with two out, a late reading could answer either, and its round
+    // trip could not be told. A module slower than the rate is polled as fast as it answers.
+    if (m_waiting) {
+        if (!m_waitingMissed)
+            ++m_missed;
+        m_waitingMissed = true;
+        return;
+    }
     m_port.write(ReadRequest(m_options.address));
     m_sentAt = m_clock.nsecsElapsed();
-    m_awaiting = true;
+    m_waiting = true;
+    m_waitingMissed = false;
+    if (!m_noAnswer.isActive())
+        m_noAnswer.start(TimeoutMs(m_options.timeout));
 }
 
 void Reader::OnNoAnswer() {
@@ -104,7 +111,8 @@ void Reader::OnNoAnswer() {
         return;
     std::fprintf(stderr, "torva-read: %s: no answer within %g s\n",
                  m_options.device.toLocal8Bit().constData(), m_options.timeout);
-    ++m_missed;
+    if (m_waiting && !m_waitingMissed)
+        ++m_missed;
     Finish(kReadNoAnswer);
 }
 
@@ -125,7 +133,10 @@ void Reader::OnReadyRead() {
             continue;
         ++m_frames;
         if (!AssembledFrameChecksumHolds()) {
+            // The answer came, spoilt: the next request may go, while the time-out runs on
+            // until a reading comes.
             ++m_checksumFailures;
+            m_waiting = false;
             continue;
         }
         const std::uint8_t* f = AssembledFrame();
@@ -135,10 +146,11 @@ void Reader::OnReadyRead() {
         const std::optional<Reading> reading = ReadingOfFrame(f, f[1] + 1u);
         if (!reading)
             continue;
-        const qint64 now = m_clock.nsecsElapsed();
-        if (m_awaiting)
-            m_roundTripsMs.push_back(static_cast<double>(now - m_sentAt) / 1e6);
-        m_awaiting = false;
+        // Timed from the request it answers: the only one out. A reading with none out (a
+        // module in automatic output) has no round trip.
+        if (m_waiting)
+            m_roundTripsMs.push_back(static_cast<double>(m_clock.nsecsElapsed() - m_sentAt) / 1e6);
+        m_waiting = false;
         m_noAnswer.stop();
         const QByteArray time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toLatin1();
         char line[128];

@@ -35,8 +35,9 @@ struct ReadOptions {
 int PollPeriodMs(double rate);
 int TimeoutMs(double seconds);
 
-// Polls one module: a read request per tick, answers through the console's assembler, one CSV
-// line per reading on stdout, a summary on stderr at the end.
+// Polls one module: a read request per tick while none is waiting for its answer, answers
+// through the console's assembler, one CSV line per reading on stdout, a summary on stderr at
+// the end.
 class Reader : public QObject {
     Q_OBJECT
 public:
@@ -60,10 +61,11 @@ private:
     QSerialPort m_port;
     QTimer m_poll;
     QTimer m_stopCheck;
-    QTimer m_noAnswer;  // runs from the oldest request still waiting for its reading
+    QTimer m_noAnswer;  // runs from the first request since the last reading
     QElapsedTimer m_clock;
-    qint64 m_sentAt = 0;      // ns on m_clock of the last request
-    bool m_awaiting = false;  // a request is out without its reading
+    qint64 m_sentAt = 0;           // ns on m_clock of the last request
+    bool m_waiting = false;        // the last request is out without its answer
+    bool m_waitingMissed = false;  // ... and a tick has passed since: counted as missed
     bool m_finished = false;
     long long m_readings = 0;
     long long m_frames = 0;

@@ -29,10 +29,15 @@ DESCRIPTION
     per reading on standard output: time (local, ISO 8601 with milliseconds), pitch, roll
     and heading in degrees. A header line "time,pitch,roll,heading" comes first.
 
+    Requests go out one at a time: a tick that finds the last request still waiting for
+    its answer sends none. Each reading is thus timed from the request it answers, and a
+    module slower than the rate is polled as fast as it answers.
+
     Runs until N readings have been printed, or until SIGINT (Ctrl-C) or SIGTERM. At the
     end it prints a summary on standard error: readings, complete frames, frames with a
-    bad checksum, requests whose answer had not come by the next request (missed answers)
-    and the round-trip time from request to reading (minimum, median, maximum, in ms).
+    bad checksum, requests whose answer had not come by the next tick (missed answers)
+    and the round-trip time from each request to the reading that answers it (minimum,
+    median, maximum, in ms).
 
 OPTIONS
     --port ComN|DEVICE  Com1 to Com20 as in the console (Com1-Com8 /dev/ttyUSB0-7,
@@ -42,7 +47,7 @@ OPTIONS
     --baud B            @SPEEDS@ (default 9600)
     --address A         module address, 0 to 255 (default 0)
     --rate HZ           requests per second, from 0.0000116 (one a day) to 100
-                        (default 10)
+                        (default 10); fewer when the module answers more slowly
     --count N           stop after N readings (default: run until stopped)
     --timeout S         give up when a request has waited S seconds without a reading
                         (default 3, at most 86400)
