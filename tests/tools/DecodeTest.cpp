@@ -63,6 +63,15 @@ public:
         m_folder = std::filesystem::path(testing::TempDir()) /
                    ("torva_decode_" + std::to_string(::getpid()));
         std::filesystem::remove_all(m_folder);
+        // The logs' counters belong to the process: fill the block an earlier session left
+        // open (not recording) to its 60 lines, after which this session's blocks fall where a
+        // fresh console's would.
+        if (IsRecording())
+            FinishRecord(std::string(), Stamp(9, 5, 3));
+        for (std::string log, hex; FramesSinceFlush() % 60 != 0;) {
+            LogReceivedByte(hex, 0x00);
+            LogCompletedFrame(log, hex);
+        }
         EXPECT_EQ(StartRecording(m_folder.string(), Stamp(9, 5, 3)), RecordStart::Started);
     }
     ~Session() { std::filesystem::remove_all(m_folder); }
