@@ -117,7 +117,8 @@ CALIBRATION
 
 EXIT STATUS
     0     ended by SIGINT, SIGTERM, --duration or --vanish-after
-    1     the pseudo-terminal could not be made
+    1     the pseudo-terminal could not be made, or (without --run) its path could not be
+          printed: standard output closed or failing
     2     wrong usage, or the --replay file cannot be read or holds no reading frame
     127   the --run command could not be started
     Under --run the status is COMMAND's own (128 + the signal when a signal ended it).

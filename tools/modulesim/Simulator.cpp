@@ -394,9 +394,10 @@ int Simulator::Run() {
     if (!m_options.run.empty()) {
         if (!StartCommand())
             return 127;
-    } else {
-        std::printf("%s\n", m_slavePath.c_str());
-        std::fflush(stdout);
+    } else if (std::printf("%s\n", m_slavePath.c_str()) < 0 || std::fflush(stdout) != 0) {
+        // Nobody would learn which device to open.
+        std::fprintf(stderr, "torva-sim: cannot print the device path: %s\n", std::strerror(errno));
+        return 1;
     }
 
     const std::optional<Clock::time_point> vanishAt =

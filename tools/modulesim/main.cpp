@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -6,9 +8,17 @@
 #include "Options.h"
 #include "Replay.h"
 #include "Simulator.h"
+#include "StandardDescriptors.h"
 #include "TorvaVersion.h"
 
 int main(int argc, char** argv) {
+    // Before the pseudo-terminal is made: it must not take the number of a closed standard
+    // output, or the device path printed "to standard output" would go into the device.
+    const auto closed = TakeClosedStandardDescriptors();
+    if (!closed) {
+        std::perror("torva-sim: /dev/null");
+        return 1;
+    }
     const std::vector<std::string> args(argv + 1, argv + argc);
     std::string error;
     const auto options = modulesim::ParseOptions(args, error);
@@ -23,6 +33,11 @@ int main(int argc, char** argv) {
     if (options->version) {
         PrintTorvaVersion("torva-sim");
         return 0;
+    }
+    if ((*closed)[STDOUT_FILENO] && options->run.empty()) {
+        std::fprintf(stderr,
+                     "torva-sim: standard output is closed: the device path cannot be printed\n");
+        return 1;
     }
     modulesim::ReplayScript replay;
     if (!options->replay.empty()) {

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QRegularExpression>
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include "LineRules.h"
 #include "PortTable.h"
 #include "Reader.h"
+#include "StandardDescriptors.h"
 #include "TorvaVersion.h"
 
 namespace {
@@ -61,7 +64,8 @@ EXIT STATUS
         or permission denied
     3   no reading within the time-out
     4   the device failed or vanished while in use
-    5   the readings could not be written to standard output (a full disk, /dev/full)
+    5   the readings could not be written to standard output (a full disk, /dev/full,
+        standard output closed)
 
 EXAMPLES
     torva-read --port Com3 --count 10
@@ -107,6 +111,13 @@ std::optional<QString> Device(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before the port is opened: it must not take the number of a closed standard output, or
+    // the readings would be written to the module.
+    const auto closed = TakeClosedStandardDescriptors();
+    if (!closed) {
+        std::perror("torva-read: /dev/null");
+        return kReadOutputFailed;
+    }
     // A file-size limit fails the write, which is reported, instead of ending the program.
     std::signal(SIGXFSZ, SIG_IGN);
     ReadOptions options;
@@ -166,6 +177,11 @@ int main(int argc, char** argv) {
     if (!device)
         return Usage("--port: expected Com1 to Com20 or a device path: " + port);
     options.device = *device;
+    if ((*closed)[STDOUT_FILENO]) {
+        std::fprintf(stderr,
+                     "torva-read: standard output is closed: the readings cannot be written\n");
+        return kReadOutputFailed;
+    }
 
     QCoreApplication app(argc, argv);
     InstallStopSignals();
