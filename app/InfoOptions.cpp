@@ -1,6 +1,7 @@
 #include "InfoOptions.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "TorvaVersion.h"
@@ -24,8 +25,15 @@ DESCRIPTION
     received is shown as hexadecimal text in the Send and Received panes, and the received
     traffic can be recorded to numbered files.
 
-    Choose the port and the speed, click OpenCom, then GO. Escape closes the window. Nothing
-    is stored between runs: every run starts on Com1 at 9600 bit/s with module address 0.
+    Choose the port and the speed, click OpenCom, then GO. Escape closes the window; Enter
+    does nothing. Nothing is stored between runs: every run starts on Com1 at 9600 bit/s
+    with module address 0.
+
+    The live plot (Ctrl+L, or Live plot in the context menu of the window's background)
+    shows heading, pitch and roll of the last 10 s, 1 min or 10 min as three charts, with
+    the statistics of the span on view beside them. Readings are kept from the start,
+    whether or not the plot is open: the last 10 minutes, at most 600000 of them. Export
+    CSV and Export PNG write the span on view into the record folder.
 
 OPTIONS
     -h, --help         show this text and end
@@ -50,6 +58,8 @@ ENVIRONMENT
                        the device for that port instead of the one above, for example a
                        /dev/serial/by-id/ link or the pseudo-terminal of torva-sim
     HOME               record files go to $HOME/COMDATA unless another folder is chosen
+    DISPLAY, WAYLAND_DISPLAY
+                       the display the window opens on
     QT_QPA_PLATFORM    Qt's platform plugin, as -platform
 
 FILES
@@ -58,11 +68,27 @@ FILES
                        frames as lines of hexadecimal bytes, and a line with the end date
                        and time when recording is stopped. Each recording takes the first
                        free number.
+    $HOME/COMDATA/Plot-YYYYMMDD-HHMMSS.csv, .png
+                       the live plot's exports: the readings on view as CSV (time,
+                       pitch, roll, heading) or the charts as an image. A name already
+                       taken moves on to Plot-YYYYMMDD-HHMMSS-2.csv and so on.
+
+    Record and export files are created new, never over an existing file and never
+    through a link. An export the disk could not take whole is removed, and the window
+    says why.
+
+SIGNALS
+    SIGTERM, SIGINT and SIGHUP close the window as Escape does: a recording still on gets
+    its last lines and its end line. A signal ignored when the program started stays
+    ignored.
 
 EXIT STATUS
-    0   the window was closed, or --help or --version was shown
-    Without a display for its platform plugin Qt ends the program at once with a message
-    on standard error that says why.
+    0       the window was closed, or --help or --version was shown
+    1       no window could be opened (no display, or the display cannot be reached), or
+            the X server went away while it ran; a recording still on is completed
+            first
+    128+N   the window was closed by signal N: 143 for SIGTERM, 130 for SIGINT, 129 for
+            SIGHUP
 
 EXAMPLES
     torva
@@ -74,6 +100,24 @@ SEE ALSO
 )";
 
 }  // namespace
+
+std::string MissingDisplay(int argc, char** argv) {
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0';
+    };
+    if (set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY"))
+        return {};
+    for (int i = 1; i < argc; ++i) {
+        // Qt takes its options with one dash or two.
+        const char* arg = argv[i][0] == '-' && argv[i][1] == '-' ? argv[i] + 1 : argv[i];
+        if (std::strcmp(arg, "-platform") == 0 || std::strcmp(arg, "-display") == 0)
+            return {};
+    }
+    return "no display to open the window on: DISPLAY and WAYLAND_DISPLAY are not set. Start "
+           "it in a graphical session, or name a display with -display or a platform with "
+           "-platform.";
+}
 
 std::optional<int> AnswerInfoOption(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {

@@ -38,8 +38,10 @@ function start_entry(tag, text) {
 
 BEGIN {
     print ".TH " esc(title) " 1 \"\" \"" esc(source) "\" \"User Commands\""
-    # No hyphenation: option names and device paths must read as typed.
+    # No hyphenation: option names, file names and device paths must read as typed. The
+    # example macros (.EE) turn it back on as the HY register says, so that says none too.
     print ".nh"
+    print ".nr HY 0"
     section = ""
     entry_indent = -1
     paragraph = 0
