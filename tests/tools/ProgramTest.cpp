@@ -10,7 +10,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -295,23 +297,170 @@ TEST(TorvaDecode, FailedOutputsAndUnreadableRecordsEndWithStatusOne) {
         std::remove(path.c_str());
 }
 
+const std::string kConsole = TORVA_PATH;
+const std::string kNoDisplay = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ";
+
+// The edges of each program's start: standard descriptors closed, no display, records that hold
+// little or are no file, arguments that look like options. Each ends with its documented status
+// and says why, and nothing goes where it does not belong.
+TEST(Tools, CommandLineEdgesEndWithTheirStatusAndSayWhy) {
+    const std::string dir = Scratch("edges");
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir + "/adir");
+    const std::string start = "Date: 2026-12-07  Time:09:05:03\r\n";
+    const std::string reading = "68 0D 01 84 10 12 34 00 05 60 03 59 99 42 \r\n";
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"empty.txt", ""},
+        {"start.txt", start},
+        {"pieces.txt", start + "12 34 \r\n"},
+        {"-dash.txt", start + reading},
+        {"binary.txt", start + "\x01\x9B[31mzz\xFF\r\n" + reading},
+    };
+    for (const auto& [name, text] : files)
+        std::ofstream(dir + "/" + name, std::ios::binary) << text;
+    const std::string one = dir + "/-dash.txt";
+    struct Case {
+        const char* name;
+        std::string command;
+        int status;
+        std::vector<std::string> err;          // each said on standard error
+        std::vector<std::string> notErr = {};  // none of these
+        std::vector<std::string> out = {};     // each on standard output
+        std::vector<std::string> notOut = {};  // none of these
+    };
+    const std::vector<Case> cases = {
+        // Records with no frame: one that holds nothing else is decoded, one that holds
+        // something not understood is not.
+        {"empty record",
+         kDecode + " -o /dev/null " + dir + "/empty.txt",
+         0,
+         {"empty.txt: the file is empty"}},
+        {"start line alone",
+         kDecode + " -o /dev/null " + dir + "/start.txt",
+         0,
+         {"start.txt: 0 frames"},
+         {"nothing decoded"}},
+        {"pieces and no frame",
+         kDecode + " -o /dev/null " + dir + "/pieces.txt",
+         1,
+         {"pieces.txt: nothing decoded"}},
+        {"a directory",
+         kDecode + " " + dir + "/adir",
+         1,
+         {"cannot read " + dir + "/adir: Is a directory"}},
+        {"-- ends the options",
+         "bash -c 'cd " + dir + " && exec " + kDecode + " -- -dash.txt'",
+         0,
+         {"-dash.txt: 1 frames"},
+         {},
+         {"-dash.txt,2,0x84,1,-12.34,5.60,359.99"}},
+        {"binary bytes of a line not understood",
+         kDecode + " -o /dev/null " + dir + "/binary.txt",
+         0,
+         {"not hex text: \"\\x01\\x9B[31mzz\\xFF\""},
+         {"\x9B", "\xFF", "\x01"}},
+        {"plot without a display",
+         kNoDisplay + "-u XDG_RUNTIME_DIR " + kDecode + " -o /dev/null --plot " + dir +
+             "/plot.png " + one,
+         0,
+         {"-dash.txt: 1 frames"},
+         {"plugin", "QStandardPaths", "propagateSizeHints", "qt."}},
+        {"plot lower than its charts",
+         kDecode + " --size 800x200 --plot x.png " + one,
+         2,
+         {"--size: expected WIDTHxHEIGHT, width 100 to 20000 and height 360 to 20000"}},
+        // A closed standard descriptor is not given to a file of the program's own.
+        {"decoder's report to a closed standard error",
+         "bash -c '" + kDecode + " -o " + dir + "/out.csv " + one + " 2>&-; cat " + dir +
+             "/out.csv'",
+         0,
+         {},
+         {},
+         {"-dash.txt,2,0x84,1,"},
+         {"frames"}},
+        {"decoder's CSV to a closed standard output",
+         "bash -c 'exec " + kDecode + " " + one + " >&-'",
+         1,
+         {"cannot write standard output: it is closed"}},
+        {"simulator's device path to a closed standard output",
+         "bash -c 'exec " + kSim + " --duration 2 >&-'",
+         1,
+         {"torva-sim: standard output is closed: the device path cannot be printed"}},
+        {"simulator's command gets the closed standard output as it was",
+         "bash -c 'exec " + kSim + " --duration 5 --run sh -c \"test ! -e /proc/self/fd/1\" >&-'",
+         0,
+         {}},
+        {"readings to a closed standard output",
+         kSim + " --fixed 1,2,3 --run bash -c 'exec " + kRead + " --count 2 >&-'",
+         5,
+         {"torva-read: standard output is closed: the readings cannot be written"}},
+        // Without a display the console says so and ends, where Qt would abort.
+        {"console without a display",
+         kNoDisplay + kConsole,
+         1,
+         {"torva: no display to open the window on"}},
+        {"console with a display that is not there",
+         "env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u XDG_SESSION_TYPE DISPLAY=:31999 " + kConsole,
+         1,
+         {"torva: no window can be opened"},
+         {"Reinstalling"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome o = RunShell(c.command, 30);
+        EXPECT_EQ(o.status, c.status) << o.err;
+        for (const std::string& text : c.err)
+            EXPECT_NE(o.err.find(text), std::string::npos) << text << " in: " << o.err;
+        for (const std::string& text : c.notErr)
+            EXPECT_EQ(o.err.find(text), std::string::npos) << text << " in: " << o.err;
+        for (const std::string& text : c.out)
+            EXPECT_NE(o.out.find(text), std::string::npos) << text << " in: " << o.out;
+        for (const std::string& text : c.notOut)
+            EXPECT_EQ(o.out.find(text), std::string::npos) << text << " in: " << o.out;
+    }
+    std::filesystem::remove_all(dir);
+}
+
 // Every installed program, by the name it is installed under. Run without a display: the
 // console must answer --help and --version before it starts Qt.
 const std::vector<std::pair<std::string, std::string>> kPrograms = {
-    {"torva", TORVA_PATH}, {"torva-sim", kSim}, {"torva-read", kRead}, {"torva-decode", kDecode}};
-const std::string kNoDisplay = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ";
+    {"torva", kConsole}, {"torva-sim", kSim}, {"torva-read", kRead}, {"torva-decode", kDecode}};
 
-// The manual pages are made from the --help texts, so each must have a manual's sections.
+// The manual pages are made from the --help texts, so each must have a manual's sections, list
+// every status the program ends with, and make a page that the formatter takes without a
+// warning.
 TEST(Tools, HelpHasTheManualSections) {
+    const std::map<std::string, std::vector<std::string>> statuses = {
+        {"torva", {"0", "1", "128+N"}},
+        {"torva-sim", {"0", "1", "2", "127"}},
+        {"torva-read", {"0", "1", "2", "3", "4", "5"}},
+        {"torva-decode", {"0", "1", "2"}},
+    };
     for (const auto& [name, program] : kPrograms) {
+        SCOPED_TRACE(name);
         const Outcome o = RunShell(kNoDisplay + program + " --help");
-        EXPECT_EQ(o.status, 0) << name << ": " << o.err;
-        EXPECT_EQ(o.out.rfind("NAME\n    " + name + " - ", 0), 0u) << name << ": " << o.out;
+        EXPECT_EQ(o.status, 0) << o.err;
+        EXPECT_EQ(o.out.rfind("NAME\n    " + name + " - ", 0), 0u) << o.out;
         for (const char* section :
              {"SYNOPSIS\n", "DESCRIPTION\n", "OPTIONS\n", "EXIT STATUS\n", "EXAMPLES\n"})
-            EXPECT_NE(o.out.find(section), std::string::npos) << name << ": " << section;
-        EXPECT_NE(o.out.find("    --version "), std::string::npos) << name;
+            EXPECT_NE(o.out.find(section), std::string::npos) << section;
+        EXPECT_NE(o.out.find("    --version "), std::string::npos);
+        const std::size_t exit = o.out.find("EXIT STATUS\n");
+        const std::string exitSection = o.out.substr(exit, o.out.find("\n\n", exit) - exit);
+        for (const std::string& status : statuses.at(name))
+            EXPECT_NE(exitSection.find("\n    " + status + " "), std::string::npos)
+                << status << " in: " << exitSection;
+
+        const Outcome page = RunShell("bash -c 'set -o pipefail; " + kNoDisplay + program +
+                                      " --help | awk -v title=X -v source=TORVA -f " +
+                                      HELP2ROFF_PATH + " | groff -man -ww -z -Tutf8'");
+        EXPECT_EQ(page.status, 0) << page.err;
+        EXPECT_EQ(page.err, "");
     }
+    // The console's page tells of the live plot and its files.
+    const Outcome console = RunShell(kNoDisplay + kConsole + " --help");
+    for (const char* text : {"Ctrl+L", "Plot-YYYYMMDD-HHMMSS.csv", "SIGTERM"})
+        EXPECT_NE(console.out.find(text), std::string::npos) << text;
 }
 
 TEST(Tools, VersionIsTheProjectsOwn) {

@@ -36,10 +36,10 @@ QImage ReadingPlot::Render(QSize size) const {
     charts.SetSeries(Quantity::Heading, m_heading.Result());
     charts.SetSeries(Quantity::Pitch, m_pitch.Result());
     charts.SetSeries(Quantity::Roll, m_roll.Result());
-    // Laid out as a window would be, without showing one: the charts lay themselves out from
-    // posted events.
-    charts.setAttribute(Qt::WA_DontShowOnScreen);
-    charts.show();
+    // Laid out as a window would be, without making one (a platform window draws warnings
+    // from platforms without windows): grabbing a hidden widget sends it its resize events,
+    // and the charts then lay themselves out from posted events.
+    charts.Render();
     for (int round = 0; round < 3; ++round)
         QApplication::processEvents();
     return charts.Render();

@@ -10,6 +10,10 @@
 
 // Heading, pitch and roll against the reading's index, drawn with the live plot's charts.
 
+// The least height the three charts fit in (120 pixels each): asked for less, the image would
+// come out taller than asked.
+constexpr int kMinPlotHeight = 360;
+
 struct PlotSample {
     double pitch = 0, roll = 0, heading = 0;
 };

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <istream>
 
@@ -60,7 +61,8 @@ void AppendNumber(std::string& out, const std::optional<int>& value) {
         out += std::to_string(*value);
 }
 
-// The start of a line as it can be shown in a message: quoted, control characters escaped.
+// The start of a line as it can be shown in a message: quoted, with every byte that is not
+// printable ASCII escaped (a terminal takes some of them for commands).
 std::string Excerpt(std::string_view text) {
     constexpr std::size_t kShown = 40;
     std::string out = "\"";
@@ -68,7 +70,9 @@ std::string Excerpt(std::string_view text) {
         const auto u = static_cast<unsigned char>(c);
         if (c == '\r') {
             out += "\\r";
-        } else if (u < 0x20 || u == 0x7F) {
+        } else if (c == '\\') {
+            out += "\\\\";
+        } else if (u < 0x20 || u >= 0x7F) {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\x%02X", u);
             out += escaped;
@@ -291,6 +295,7 @@ RecordSummary DecodeRecord(std::istream& in, const std::string& name, const Fram
             bad(line, "not hex text: " + Excerpt(text));
             continue;
         }
+        ++summary.byteLines;
         FeedOutcome last = FeedOutcome::Rejected;
         for (std::uint8_t byte : bytes) {
             last = FeedByte(byte);
@@ -320,9 +325,18 @@ bool DecodeRecordFile(const std::string& path, RecordSummary& out, std::string& 
         error = "cannot open " + path + ": " + std::strerror(errno);
         return false;
     }
+    // A directory opens like a file and fails only at the first read, without a reason.
+    std::error_code statusError;
+    if (std::filesystem::is_directory(path, statusError)) {
+        error = "cannot read " + path + ": " + std::strerror(EISDIR);
+        return false;
+    }
+    errno = 0;
     out = DecodeRecord(in, path, onFrame, limit);
     if (in.bad()) {
-        error = "cannot read " + path;
+        const int reason = errno;
+        error = "cannot read " + path +
+                (reason != 0 ? ": " + std::string(std::strerror(reason)) : std::string());
         return false;
     }
     return true;

@@ -58,11 +58,13 @@ struct RecordSummary {
     long long nonDecimalReadings = 0;  // reading frames with a digit above 9
     long long badLineCount = 0;
     std::vector<BadLine> badLines;  // the first kListedBadLines of them
+    long long byteLines = 0;        // lines of hex bytes, whether or not they made a frame
     std::uint64_t bytes = 0;        // bytes read
 
-    // No frame came out of the file, and it is not a record that simply holds none (a header
-    // and perhaps an end line): nothing of it was understood.
-    bool YieldedNothing() const { return frames == 0 && (badLineCount > 0 || !start); }
+    // No frame came out of a file that holds more than a record's start and end lines (an
+    // empty file, or a start line alone, is a record with no frame): nothing of it was
+    // understood.
+    bool YieldedNothing() const { return frames == 0 && (badLineCount > 0 || byteLines > 0); }
 };
 
 using FrameHandler = std::function<void(const DecodedFrame&)>;

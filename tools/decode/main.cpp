@@ -1,4 +1,5 @@
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <csignal>
@@ -12,6 +13,7 @@
 #include "Output.h"
 #include "PlotSink.h"
 #include "RecordDecoder.h"
+#include "StandardDescriptors.h"
 #include "TorvaVersion.h"
 
 namespace {
@@ -24,7 +26,7 @@ const char kHelp[] = R"(NAME
     torva-decode - decode the frames of TORVA record files
 
 SYNOPSIS
-    torva-decode [-o FILE] [--plot IMAGE.png] [--size WxH] RECORD-FILE...
+    torva-decode [-o FILE] [--plot IMAGE.png] [--size WxH] [--] RECORD-FILE...
     torva-decode --help
     torva-decode --version
 
@@ -51,23 +53,29 @@ DESCRIPTION
 
     The start and end times of each file, counts of frames, of rejected pieces (bytes the
     assembler refused) and of lines that could not be read are printed on standard error,
-    with each line that was not understood (the first 20 of a file) and why. Files are read
-    twice, first for their counts and times and then for the rows, so memory stays small
-    whatever their length.
+    with each line that was not understood (the first 20 of a file) and why; bytes that are
+    not printable text are shown as \xNN. Files are read twice, first for their counts and
+    times and then for the rows, so memory stays small whatever their length.
 
 OPTIONS
     -o, --output FILE  write the CSV to FILE instead of standard output
     --plot IMAGE.png   also draw heading (green), pitch (blue) and roll (red) of the decoded
-                       readings against their frame index, in degrees
-    --size WxH         size of the plot in pixels (default 1200x600)
+                       readings against their frame index, in degrees; no display is
+                       needed
+    --size WxH         size of the plot in pixels: width 100 to 20000, height 360 to 20000
+                       (default 1200x600)
     -h, --help         show this text
     --version          show the version
+    --                 the end of the options: every argument after it is a record file
 
 EXIT STATUS
-    0   every file was decoded (bad lines and bad checksums are reported, not errors)
-    1   a file could not be read or gave no frame at all while holding something other
-        than a record's start and end lines, or the output or the plot could not be
-        written (an output file that could not be written whole is removed)
+    0   every file was decoded (bad lines and bad checksums are reported, not errors); a
+        file with no frame, such as an empty one or one of a start line alone, is
+        decoded too
+    1   a file could not be read (missing, a directory, no permission) or gave no frame at
+        all while holding something other than a record's start and end lines, or the
+        output or the plot could not be written (an output file that could not be written
+        whole is removed; standard output closed)
     2   wrong usage
 
 EXAMPLES
@@ -88,9 +96,19 @@ struct Options {
 std::optional<QSize> ParseSize(const std::string& text) {
     int w = 0, h = 0, used = 0;
     if (std::sscanf(text.c_str(), "%dx%d%n", &w, &h, &used) != 2 ||
-        used != static_cast<int>(text.size()) || w < 100 || h < 100 || w > 20000 || h > 20000)
+        used != static_cast<int>(text.size()) || w < 100 || h < kMinPlotHeight || w > 20000 ||
+        h > 20000)
         return std::nullopt;
     return QSize(w, h);
+}
+
+// Qt's messages while it draws the plot: what a display-less platform says about windows it
+// never shows, or about the session, is of no use to the user of a command-line tool. Errors
+// still go out; a plot that cannot be drawn is reported on its own.
+void PlotMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "torva-decode: %s\n",
+                     qPrintable(qFormatLogMessage(type, context, message)));
 }
 
 int Usage(const std::string& message) {
@@ -119,8 +137,9 @@ void ReportFile(const RecordSummary& file) {
     if (unlisted > 0)
         std::fprintf(stderr, "%s: %lld more lines not understood\n", name, unlisted);
     if (file.YieldedNothing())
-        std::fprintf(stderr, "%s: nothing decoded: %s\n", name,
-                     file.bytes == 0 ? "the file is empty" : "no line was understood as a frame");
+        std::fprintf(stderr, "%s: nothing decoded: no line was understood as a frame\n", name);
+    else if (file.bytes == 0)
+        std::fprintf(stderr, "%s: the file is empty\n", name);
 }
 
 // Whether two paths name the same existing file.
@@ -139,11 +158,23 @@ int Failed(Output& output) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before any file is opened: a record or the output must not take the number of a closed
+    // standard output or error, which would then write into it.
+    const auto closed = TakeClosedStandardDescriptors();
+    if (!closed) {
+        std::perror("torva-decode: /dev/null");
+        return kExitFileFailed;
+    }
     // A file-size limit fails the write, which is reported, instead of ending the program.
     std::signal(SIGXFSZ, SIG_IGN);
     Options options;
+    bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (optionsEnded) {
+            options.files.push_back(arg);
+            continue;
+        }
         auto value = [&]() -> std::optional<std::string> {
             if (i + 1 >= argc)
                 return std::nullopt;
@@ -164,11 +195,14 @@ int main(int argc, char** argv) {
             } else if (arg == "--size") {
                 const auto size = ParseSize(*text);
                 if (!size)
-                    return Usage("--size: expected WIDTHxHEIGHT, 100 to 20000 each: " + *text);
+                    return Usage("--size: expected WIDTHxHEIGHT, width 100 to 20000 and height " +
+                                 std::to_string(kMinPlotHeight) + " to 20000: " + *text);
                 options.size = *size;
             } else {
                 options.output = *text;
             }
+        } else if (arg == "--") {
+            optionsEnded = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return Usage("unknown option: " + arg);
         } else {
@@ -183,6 +217,10 @@ int main(int argc, char** argv) {
             if (!written.empty() && SameFile(written, path))
                 return Usage("the output " + written + " is also a record file to read");
 
+    if (options.output.empty() && (*closed)[STDOUT_FILENO]) {
+        std::fprintf(stderr, "torva-decode: cannot write standard output: it is closed\n");
+        return kExitFileFailed;
+    }
     Output csv;
     if (!csv.Open(options.output))
         return Failed(csv);
@@ -246,6 +284,7 @@ int main(int argc, char** argv) {
         // No window is ever shown: draw without a display unless one was asked for.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
+        qInstallMessageHandler(PlotMessage);
         int qtArgc = 1;
         QApplication app(qtArgc, argv);
         if (plot->Empty())
