@@ -243,6 +243,7 @@ TEST(DecodeRecord, DamagedAndUnusualLinesAreCountedNotDropped) {
         std::vector<long long> badLines;
         bool end;
         const char* reason = "";  // in the first bad line's reason
+        long long notRecorded = 0;
     };
     const std::vector<Case> cases = {
         {"plain", start + "\r\n" + reading + "\r\n", 1, 0, {}, false},
@@ -299,6 +300,22 @@ TEST(DecodeRecord, DamagedAndUnusualLinesAreCountedNotDropped) {
          {1},
          false,
          "longer than 4096 characters"},
+        {"frames the console could not record, counted where they are missing",
+         reading + "\r\n00 Not recorded: 1234 frames\r\n" + reading +
+             "\r\nNot recorded: 1 frame\r\n",
+         2,
+         1,
+         {},
+         false,
+         "",
+         1235},
+        {"gap line not understood",
+         reading + "\r\nNot recorded: many frames\r\n",
+         1,
+         0,
+         {2},
+         false,
+         "gap line not understood"},
         // Files that yield nothing say why.
         {"CR-only line ends",
          start + "\r" + reading + "\rEnd Date: 2026-12-07  Time:09:05:04\r",
@@ -334,6 +351,7 @@ TEST(DecodeRecord, DamagedAndUnusualLinesAreCountedNotDropped) {
                 << file.badLines[0].reason;
         }
         EXPECT_EQ(file.end.has_value(), c.end);
+        EXPECT_EQ(file.notRecorded, c.notRecorded);
         EXPECT_EQ(file.YieldedNothing(), c.frames == 0);
         if (c.frames == 0)
             continue;

@@ -94,6 +94,19 @@ int Digits(std::string_view text, std::size_t at, std::size_t count) {
     return value;
 }
 
+// The count of a gap line after its "Not recorded: ": digits, then " frame" or " frames" and
+// nothing more.
+std::optional<long long> NotRecordedCount(std::string_view text) {
+    std::size_t digits = 0;
+    long long count = 0;
+    while (digits < text.size() && digits < 15 && text[digits] >= '0' && text[digits] <= '9')
+        count = count * 10 + (text[digits++] - '0');
+    const std::string_view rest = text.substr(digits);
+    if (digits == 0 || (rest != " frame" && rest != " frames"))
+        return std::nullopt;
+    return count;
+}
+
 // Well-formed hex text: every non-blank character belongs to a pair the codec took.
 bool ParseHexLine(const std::string& text, std::vector<std::uint8_t>& bytes) {
     const auto digits = static_cast<std::size_t>(
@@ -248,6 +261,7 @@ std::optional<RecordStamp> ParseRecordStamp(std::string_view text) {
 RecordSummary DecodeRecord(std::istream& in, const std::string& name, const FrameHandler& onFrame,
                            std::uint64_t limit) {
     static const std::string kEnd = "End Date: ";
+    static const std::string kGap = "Not recorded: ";
     RecordSummary summary;
     summary.name = name;
     const auto bad = [&summary](long long line, std::string reason) {
@@ -288,6 +302,17 @@ RecordSummary DecodeRecord(std::istream& in, const std::string& name, const Fram
             if (!summary.end)
                 bad(line, "end line not understood: " + Excerpt(text.substr(endAt)));
             text.erase(endAt);
+        }
+        // Frames the console could not record (its disk was full) are counted where they are
+        // missing; rejected pieces may stand before the count.
+        const std::size_t gapAt = text.find(kGap);
+        if (gapAt != std::string::npos) {
+            const auto count = NotRecordedCount(std::string_view(text).substr(gapAt + kGap.size()));
+            if (count)
+                summary.notRecorded += *count;
+            else
+                bad(line, "gap line not understood: " + Excerpt(text.substr(gapAt)));
+            text.erase(gapAt);
         }
         if (text.find_first_not_of(' ') == std::string::npos)
             continue;

@@ -56,6 +56,7 @@ struct RecordSummary {
     long long rejectedPieces = 0;
     long long shortReadings = 0;       // reading frames too short to hold three values
     long long nonDecimalReadings = 0;  // reading frames with a digit above 9
+    long long notRecorded = 0;         // frames the console could not record (gap lines)
     long long badLineCount = 0;
     std::vector<BadLine> badLines;  // the first kListedBadLines of them
     long long byteLines = 0;        // lines of hex bytes, whether or not they made a frame

@@ -125,6 +125,11 @@ void ReportFile(const RecordSummary& file) {
                  "%s: %lld frames, %lld with a bad checksum, %lld rejected pieces, %lld bad "
                  "lines\n",
                  name, file.frames, file.badChecksums, file.rejectedPieces, file.badLineCount);
+    if (file.notRecorded > 0)
+        std::fprintf(stderr,
+                     "%s: %lld frame%s not recorded: the console's disk was full (a \"Not "
+                     "recorded\" line marks each gap where it is)\n",
+                     name, file.notRecorded, file.notRecorded == 1 ? "" : "s");
     if (file.shortReadings > 0)
         std::fprintf(stderr, "%s: %lld reading frames too short to hold three values\n", name,
                      file.shortReadings);
