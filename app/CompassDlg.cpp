@@ -336,7 +336,7 @@ void CCompassDlg::OnDestroy() {
     if (m_ctrlComm.GetPortOpen())
         m_ctrlComm.SetPortOpen(false);
     // Closing while recording must not lose the pending lines nor the end line.
-    if (IsRecording())
+    if (m_recorder.IsRecording())
         FinishRecording();
 }
 
@@ -456,6 +456,12 @@ void CCompassDlg::OnTimer(int id) {
     if (id != IDT_POLL)
         return;
 
+    // Lines held for a full disk go out as soon as it has room, frames arriving or not.
+    if (m_recorder.HeldBytes() > 0) {
+        m_recorder.Flush();
+        ReportRecordNotices();
+    }
+
     if (!m_ctrlComm.GetPortOpen())
         return;
 
@@ -494,14 +500,12 @@ void CCompassDlg::ShowReadings() {
 // ---- Receiving -----------------------------------------------------------------------------
 
 void CCompassDlg::OnCommMscomm() {
-    if (m_ctrlComm.GetCommEvent() == comEvReceive) {
-        if (!FeedInput(m_ctrlComm.GetInput()))
-            return;
-    }
+    if (m_ctrlComm.GetCommEvent() == comEvReceive)
+        FeedInput(m_ctrlComm.GetInput());
     UpdateData(false);
 }
 
-bool CCompassDlg::FeedInput(const QByteArray& input) {
+void CCompassDlg::FeedInput(const QByteArray& input) {
     for (const char c : input) {
         const auto byte = static_cast<std::uint8_t>(c);
         LogReceivedByte(m_strFrameHex, byte);
@@ -510,19 +514,17 @@ bool CCompassDlg::FeedInput(const QByteArray& input) {
                 break;
             case FeedOutcome::Rejected:
                 LogRejectedBytes(m_strReceived, m_strFrameHex);
-                return true;  // the rest of this read is dropped
+                return;  // the rest of this read is dropped
             case FeedOutcome::Complete:
-                if (!LogCompletedFrame(m_strReceived, m_strFrameHex)) {
-                    MessageBox(QStringLiteral("creat file is fail!"));
-                    return false;
-                }
+                // A block the disk refuses is held by the record: the frame goes on as usual.
+                LogCompletedFrame(m_strReceived, m_strFrameHex, m_recorder);
+                ReportRecordNotices();
                 CountCompletedFrame();
                 if (AssembledFrameChecksumHolds())
                     DispatchResponse();
                 break;
         }
     }
-    return true;
 }
 
 void CCompassDlg::ShowAcknowledgement(bool success) {
@@ -611,13 +613,13 @@ void CCompassDlg::OnBrowseFolder() {
 }
 
 void CCompassDlg::OnRecord() {
-    if (IsRecording()) {
+    if (m_recorder.IsRecording()) {
         m_btnRecord.SetWindowText(QStringLiteral("Save"));
         FinishRecording();
         return;
     }
     UpdateData(true);
-    switch (StartRecording(m_strSaveFolder, LocalTimeNow())) {
+    switch (m_recorder.Start(m_strSaveFolder, LocalTimeNow())) {
         case RecordStart::Started:
             m_btnRecord.SetWindowText(QStringLiteral("Stop"));
             break;
@@ -637,7 +639,49 @@ void CCompassDlg::OnRecord() {
 }
 
 void CCompassDlg::FinishRecording() {
-    if (StopRecording(m_strReceived, LocalTimeNow()) != RecordStop::Stopped) {
+    const RecordStop outcome = StopRecording(m_recorder, m_strReceived, LocalTimeNow());
+    if (outcome != RecordStop::Stopped)
         MessageBox(QStringLiteral("creat file is fail!!"));
+    ReportRecordNotices();
+}
+
+void CCompassDlg::ReportRecordNotices() {
+    for (const RecordNotice& notice : m_recorder.TakeNotices()) {
+        const QString file = QString::fromStdString(notice.path);
+        const QString detail = QString::fromStdString(notice.detail);
+        switch (notice.kind) {
+            case RecordNotice::Kind::DiskRefused:
+                MessageBox(QStringLiteral("creat file is fail!"));
+                break;
+            case RecordNotice::Kind::FramesNotRecorded:
+                MessageBox(
+                    QStringLiteral("The disk of %1 stayed full too long: %2 received frames "
+                                   "could not be recorded (the console holds at most %3 MB "
+                                   "for a full disk). The record marks the place with the "
+                                   "line \"%4\".")
+                        .arg(file)
+                        .arg(notice.frames)
+                        .arg(Recorder::kHoldLimit >> 20)
+                        .arg(QString::fromStdString(NotRecordedLine(notice.frames)).trimmed()));
+                break;
+            case RecordNotice::Kind::FileLost:
+                MessageBox(QStringLiteral("The record %1 was deleted while recording and cannot "
+                                          "be made again (%2). Recording goes on and the record is "
+                                          "put back as soon as its folder can be made; if "
+                                          "recording stops before that, the record is lost.")
+                               .arg(file, detail));
+                break;
+            case RecordNotice::Kind::FileMadeAgain:
+                MessageBox(notice.detail == notice.path
+                               ? QStringLiteral("The record %1 was deleted while recording. It has "
+                                                "been made again with everything received so "
+                                                "far, and recording goes on.")
+                                     .arg(file)
+                               : QStringLiteral("The record %1 was deleted while recording. It has "
+                                                "been made again as %2 with everything received "
+                                                "so far, and recording goes on.")
+                                     .arg(file, detail));
+                break;
+        }
     }
 }

@@ -10,6 +10,7 @@
 #include "CMSComm.h"
 #include "CommandTable.h"
 #include "Dialog.h"
+#include "Recording.h"
 
 // The console's one window: port, polling, configuration commands, calibration, the two traffic
 // panes and recording. Handlers are public so that tests can drive them as messages would.
@@ -88,6 +89,9 @@ public:
     HICON m_hIconPortClosed = nullptr;
     HICON m_hIconPortOpen = nullptr;
     QBrush m_brCalibration;
+    // The record file and what its disk has not taken yet (g_bRecording, g_recordFile,
+    // g_szRecordName).
+    Recorder m_recorder;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -96,9 +100,9 @@ protected:
     bool PreTranslateMessage(QObject* target, QEvent* event) override;
 
 public:
-    // Feeds one read to the assembler; false when a record write failed and the event must end
-    // without a refresh. Public so the receive path can be driven without a serial line.
-    bool FeedInput(const QByteArray& input);
+    // Feeds one read to the assembler and the logs. Public so the receive path can be driven
+    // without a serial line.
+    void FeedInput(const QByteArray& input);
 
 private:
     void DispatchResponse();
@@ -106,6 +110,7 @@ private:
     void ShowReadings();
     void ShowCoverage(unsigned x, unsigned y, unsigned z);
     void FinishRecording();
+    void ReportRecordNotices();
 
     std::vector<std::uint8_t> m_sendBytes;
     // The reading, sample-count and label fonts, made once when the window is built.

@@ -18,11 +18,13 @@ CCompassDlg* g_runningDialog = nullptr;
 // When the X server goes away, Qt ends the program with exit() from inside the event loop:
 // the window is never closed. Write what its close would have written; no box can be shown.
 void FinishRecordingAtExit() {
-    if (g_runningDialog == nullptr || !IsRecording())
+    if (g_runningDialog == nullptr || !g_runningDialog->m_recorder.IsRecording())
         return;
-    if (StopRecording(g_runningDialog->m_strReceived, LocalTimeNow()) != RecordStop::Stopped)
+    Recorder& record = g_runningDialog->m_recorder;
+    if (StopRecording(record, g_runningDialog->m_strReceived, LocalTimeNow()) !=
+        RecordStop::Stopped)
         std::fprintf(stderr, "torva: the record file %s could not be completed\n",
-                     RecordFilePath().c_str());
+                     record.FilePath().c_str());
 }
 
 }  // namespace

@@ -67,7 +67,7 @@ std::vector<std::uint8_t> MakeStream(bool noisy) {
 // The window's per-byte work. A rejected byte there drops the rest of its read; here every
 // byte is fed, which is the heavier case. False when a record block could not be written.
 bool FeedStream(const std::vector<std::uint8_t>& stream, std::string& received,
-                std::string& frameHex, Reading& reading) {
+                std::string& frameHex, Recorder& record, Reading& reading) {
     for (const std::uint8_t byte : stream) {
         LogReceivedByte(frameHex, byte);
         switch (FeedByte(byte)) {
@@ -77,7 +77,7 @@ bool FeedStream(const std::vector<std::uint8_t>& stream, std::string& received,
                 LogRejectedBytes(received, frameHex);
                 break;
             case FeedOutcome::Complete:
-                if (!LogCompletedFrame(received, frameHex))
+                if (!LogCompletedFrame(received, frameHex, record))
                     return false;
                 CountCompletedFrame();
                 if (AssembledFrameChecksumHolds()) {
@@ -91,14 +91,15 @@ bool FeedStream(const std::vector<std::uint8_t>& stream, std::string& received,
     return true;
 }
 
-void RunAssembler(benchmark::State& state, const std::vector<std::uint8_t>& stream) {
+void RunAssembler(benchmark::State& state, const std::vector<std::uint8_t>& stream,
+                  Recorder& record) {
     std::string received;
     std::string frameHex;
     frameHex.reserve(256);  // as the window reserves it
     Reading reading;
     ResetFrameCount();
     for (auto _ : state) {
-        if (!FeedStream(stream, received, frameHex, reading)) {
+        if (!FeedStream(stream, received, frameHex, record, reading)) {
             state.SkipWithError("a record block could not be written");
             return;
         }
@@ -115,13 +116,15 @@ void RunAssembler(benchmark::State& state, const std::vector<std::uint8_t>& stre
 
 void BM_AssemblerAndLogs(benchmark::State& state) {
     static const std::vector<std::uint8_t> stream = MakeStream(false);
-    RunAssembler(state, stream);
+    Recorder idle;
+    RunAssembler(state, stream, idle);
 }
 BENCHMARK(BM_AssemblerAndLogs);
 
 void BM_AssemblerAndLogsNoisy(benchmark::State& state) {
     static const std::vector<std::uint8_t> stream = MakeStream(true);
-    RunAssembler(state, stream);
+    Recorder idle;
+    RunAssembler(state, stream, idle);
 }
 BENCHMARK(BM_AssemblerAndLogsNoisy);
 
@@ -134,16 +137,14 @@ void BM_AssemblerAndLogsRecording(benchmark::State& state) {
         return;
     }
     const std::filesystem::path folder = pattern;
-    const std::filesystem::path previous = std::filesystem::current_path();
-    if (StartRecording(folder.string(), LocalTimeNow()) != RecordStart::Started) {
+    Recorder record;
+    if (record.Start(folder.string(), LocalTimeNow()) != RecordStart::Started) {
         state.SkipWithError("cannot start recording");
     } else {
-        RunAssembler(state, stream);
-        StopRecording(std::string(), LocalTimeNow());
+        RunAssembler(state, stream, record);
+        StopRecording(record, std::string(), LocalTimeNow());
     }
-    // Recording makes its folder current; leave it before removing it.
     std::error_code ignored;
-    std::filesystem::current_path(previous, ignored);
     std::filesystem::remove_all(folder, ignored);
 }
 // Bounded: each pass writes about 170 kB of text to the record file.

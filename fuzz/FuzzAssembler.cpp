@@ -11,6 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string frameHex;
     std::string received;
+    Recorder idle;  // not recording: full blocks only empty the log
     // The assembler is the program's one instance and keeps a partial frame across inputs.
     static std::size_t bytesInFrame = 0;
     for (std::size_t i = 0; i < size; ++i) {
@@ -29,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     bytesInFrame < static_cast<std::size_t>(frame[1]) + 1) {
                     std::abort();
                 }
-                LogCompletedFrame(received, frameHex);
+                LogCompletedFrame(received, frameHex, idle);
                 AssembledFrameChecksumHolds();
                 ReadingOfFrame(frame, frame[1] + 1u);
                 bytesInFrame = 0;

@@ -1,5 +1,7 @@
 #include "TrafficLog.h"
 
+#include <algorithm>
+
 namespace {
 
 // 8-bit on purpose: sends that do not test the limit can push g_nSendLines past 60, and it
@@ -15,6 +17,12 @@ constexpr unsigned kPiecesPerLine = 10;
 constexpr unsigned kRejectLineLimit = 60;
 
 constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
+
+// Frame lines in a block: as counted, unless the Clear button took some of them away.
+unsigned FrameLinesIn(const std::string& received) {
+    const auto breaks = static_cast<unsigned>(std::count(received.begin(), received.end(), '\n'));
+    return std::min<unsigned>(g_nFramesSinceFlush, breaks);
+}
 
 }  // namespace
 
@@ -59,28 +67,29 @@ void LogRejectedBytes(std::string& received, std::string& frameHex) {
     }
 }
 
-bool LogCompletedFrame(std::string& received, std::string& frameHex) {
+bool LogCompletedFrame(std::string& received, std::string& frameHex, Recorder& record) {
+    bool written = true;
     if (g_nFramesSinceFlush >= kFrameLineLimit) {
+        if (record.IsRecording())
+            written = record.Append(received, FrameLinesIn(received));
         g_nFramesSinceFlush = 0;
-        // On failure the lines stay in the log and go out with the next block.
-        if (IsRecording() && !AppendRecordBlock(received)) {
-            return false;
-        }
         received.clear();
     }
     received += frameHex;
     received += "\r\n";
     frameHex.clear();
     ++g_nFramesSinceFlush;
-    return true;
+    return written;
 }
 
 unsigned SendLineCount() {
     return g_nSendLines;
 }
 
-RecordStop StopRecording(const std::string& received, const std::tm& now) {
-    return FinishRecord(g_nFramesSinceFlush != 0 ? received : std::string(), now);
+RecordStop StopRecording(Recorder& record, const std::string& received, const std::tm& now) {
+    if (g_nFramesSinceFlush == 0)
+        return record.Finish(std::string(), 0, now);
+    return record.Finish(received, FrameLinesIn(received), now);
 }
 
 unsigned FramesSinceFlush() {

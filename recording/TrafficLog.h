@@ -24,14 +24,14 @@ void LogReceivedByte(std::string& frameHex, std::uint8_t byte);
 // tenth piece; after 60 such breaks the Received log is emptied, never recorded).
 void LogRejectedBytes(std::string& received, std::string& frameHex);
 
-// Adds the frame's line to the Received log. When 60 frame lines are pending, they are first
-// written to the record file while recording and the log is emptied. Returns false when that
-// write failed: the line is then not added and stays in frameHex.
-bool LogCompletedFrame(std::string& received, std::string& frameHex);
+// Adds the frame's line to the Received log. When 60 frame lines are pending, they first go to
+// the record while it is on, and the log is emptied. The line is added in every case; false
+// when the block is not in the record file yet (its disk refused it: the record holds it).
+bool LogCompletedFrame(std::string& received, std::string& frameHex, Recorder& record);
 
 // Stops a recording: the lines of `received` go to the record file when a frame line came since
 // the last block, then the end line with `now`. Recording is off afterwards in every case.
-RecordStop StopRecording(const std::string& received, const std::tm& now);
+RecordStop StopRecording(Recorder& record, const std::string& received, const std::tm& now);
 
 // Current counter values, for diagnostics and tests.
 unsigned SendLineCount();

@@ -23,13 +23,14 @@
 
 #include "FileSizeLimit.h"
 #include "Recording.h"
+#include "SmallFileSystem.h"
 #include "TrafficLog.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// A fresh folder for one test; restores the current directory (recording changes it) and
+// A fresh folder for one test; restores the current directory (some tests change it) and
 // removes the folder at the end.
 class TempFolder {
 public:
@@ -81,8 +82,12 @@ std::string Lines(int first, int count = 1) {
     return text;
 }
 
-// The Received log and the text of the frame being assembled, as the window holds them.
+// The Received log and the text of the frame being assembled, as the window holds them, and
+// the window's record.
 struct Logs {
+    explicit Logs(std::size_t hold = Recorder::kHoldLimit) : record(hold) {}
+
+    Recorder record;
     std::string received;
     std::string frameHex;
 
@@ -92,7 +97,7 @@ struct Logs {
             for (int b : {0x68, 0x04, n, 0x84, 0x88 + n}) {
                 LogReceivedByte(frameHex, static_cast<std::uint8_t>(b));
             }
-            ok = LogCompletedFrame(received, frameHex) && ok;
+            ok = LogCompletedFrame(received, frameHex, record) && ok;
         }
         return ok;
     }
@@ -114,44 +119,6 @@ const std::tm kStart = Time("2026-12-07 09:05:03");
 const std::tm kStop = Time("2001-01-02 00:00:09");
 const std::string kHeader = "Date: 2026-12-07  Time:09:05:03\r\n";
 const std::string kEndLine = "End Date: 2001-01-02  Time:00:00:09\r\n";
-
-// A 64 KiB file system of this process's own (root only), so that a real disk can be filled.
-class SmallFileSystem {
-public:
-    explicit SmallFileSystem(const fs::path& at) : m_at(at) {
-        fs::create_directory(at);
-        if (::unshare(CLONE_NEWNS) != 0 ||
-            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("torva", at.c_str(), "tmpfs", 0, "size=64k") != 0) {
-            m_error = std::strerror(errno);
-            return;
-        }
-        m_mounted = true;
-    }
-    ~SmallFileSystem() {
-        if (!m_mounted)
-            return;
-        std::error_code ignored;
-        fs::current_path("/", ignored);
-        ::umount2(m_at.c_str(), MNT_DETACH);
-    }
-    bool Mounted() const { return m_mounted; }
-    const std::string& Error() const { return m_error; }
-
-    // Fills every free block; the record file's last block keeps the room it has.
-    void Fill() {
-        std::ofstream filler(m_at / "filler", std::ios::binary);
-        const std::string chunk(4096, 'x');
-        while (filler.write(chunk.data(), chunk.size()) && filler.flush()) {
-        }
-    }
-    void Free() { fs::remove(m_at / "filler"); }
-
-private:
-    fs::path m_at;
-    bool m_mounted = false;
-    std::string m_error;
-};
 
 // Runs `action` in a child process as user nobody (as the test's own user when not root), the
 // way another user of a shared folder would act; false when it failed.
@@ -295,9 +262,10 @@ TEST(StartRecording, RelativeHomeKeepsOneFolder) {
     fs::current_path(tmp.path());
     ASSERT_EQ(setenv("HOME", "relh", 1), 0);
     const std::string folder = DefaultSaveFolder();
+    Recorder record;
     for (int n = 0; n < 2; ++n) {
-        ASSERT_EQ(StartRecording(folder, kStart), RecordStart::Started);
-        ASSERT_EQ(StopRecording("", kStop), RecordStop::Stopped);
+        ASSERT_EQ(record.Start(folder, kStart), RecordStart::Started);
+        ASSERT_EQ(StopRecording(record, "", kStop), RecordStop::Stopped);
     }
     EXPECT_EQ(ReadFile(tmp.path() / "relh" / "COMDATA" / "Rec01.txt"), kHeader + kEndLine);
     EXPECT_FALSE(fs::exists(tmp.path() / "relh" / "COMDATA" / "relh"));
@@ -306,12 +274,14 @@ TEST(StartRecording, RelativeHomeKeepsOneFolder) {
 TEST(StartRecording, CreatesTheFolderAndItsParentsAndWritesTheHeader) {
     TempFolder tmp;
     const fs::path folder = tmp.path() / "a" / "b";
-    EXPECT_FALSE(IsRecording());
-    ASSERT_EQ(StartRecording(folder.string() + "/", kStart), RecordStart::Started);
-    EXPECT_TRUE(IsRecording());
-    EXPECT_EQ(RecordFileName(), "Rec00.txt");
-    EXPECT_TRUE(fs::equivalent(fs::current_path(), folder));
-    EXPECT_TRUE(fs::equivalent(RecordFilePath(), folder / "Rec00.txt"));
+    const fs::path here = fs::current_path();
+    Recorder record;
+    EXPECT_FALSE(record.IsRecording());
+    ASSERT_EQ(record.Start(folder.string() + "/", kStart), RecordStart::Started);
+    EXPECT_TRUE(record.IsRecording());
+    EXPECT_EQ(record.FileName(), "Rec00.txt");
+    EXPECT_EQ(fs::current_path(), here) << "recording changed the current directory";
+    EXPECT_EQ(record.FilePath(), (folder / "Rec00.txt").string());
     EXPECT_EQ(ReadFile(folder / "Rec00.txt"), kHeader);
 }
 
@@ -319,15 +289,16 @@ TEST(StartRecording, TakesTheLowestFreeNameAndOverwritesNothing) {
     TempFolder tmp;
     WriteFile(tmp.path() / "Rec00.txt", "zero");
     WriteFile(tmp.path() / "Rec01.txt", "one");
-    ASSERT_EQ(StartRecording(tmp.path().string(), kStart), RecordStart::Started);
-    EXPECT_EQ(RecordFileName(), "Rec02.txt");
+    Recorder record;
+    ASSERT_EQ(record.Start(tmp.path().string(), kStart), RecordStart::Started);
+    EXPECT_EQ(record.FileName(), "Rec02.txt");
     // No frame line since the start: the pieces in the log are not written, only the end line.
-    ASSERT_EQ(StopRecording("00 11 ", kStop), RecordStop::Stopped);
+    ASSERT_EQ(StopRecording(record, "00 11 ", kStop), RecordStop::Stopped);
     // A directory and a dangling link take their names too.
     fs::create_directory(tmp.path() / "Rec03.txt");
     fs::create_symlink(tmp.path() / "nowhere", tmp.path() / "Rec04.txt");
-    ASSERT_EQ(StartRecording(tmp.path().string(), kStart), RecordStart::Started);
-    EXPECT_EQ(RecordFileName(), "Rec05.txt");
+    ASSERT_EQ(record.Start(tmp.path().string(), kStart), RecordStart::Started);
+    EXPECT_EQ(record.FileName(), "Rec05.txt");
     EXPECT_EQ(ReadFile(tmp.path() / "Rec00.txt"), "zero");
     EXPECT_EQ(ReadFile(tmp.path() / "Rec01.txt"), "one");
     EXPECT_EQ(ReadFile(tmp.path() / "Rec02.txt"), kHeader + kEndLine);
@@ -345,8 +316,9 @@ TEST(StartRecording, AllHundredNamesTakenTouchesNothing) {
         WriteFile(file, file.filename().string());
         fs::last_write_time(file, old);
     }
-    EXPECT_EQ(StartRecording(tmp.path().string(), kStart), RecordStart::AllNamesTaken);
-    EXPECT_FALSE(IsRecording());
+    Recorder record;
+    EXPECT_EQ(record.Start(tmp.path().string(), kStart), RecordStart::AllNamesTaken);
+    EXPECT_FALSE(record.IsRecording());
     int entries = 0;
     for (const auto& entry : fs::directory_iterator(tmp.path())) {
         ++entries;
@@ -364,29 +336,31 @@ TEST(StartRecording, UnwritableFolderFailsToCreate) {
     fs::create_directory(tmp.path() / "gone");
     fs::current_path(tmp.path() / "gone");
     fs::remove(tmp.path() / "gone");
-    EXPECT_EQ(StartRecording((tmp.path() / "afile" / "sub").string(), kStart),
+    Recorder record;
+    EXPECT_EQ(record.Start((tmp.path() / "afile" / "sub").string(), kStart),
               RecordStart::CreateFailed);
-    EXPECT_FALSE(IsRecording());
+    EXPECT_FALSE(record.IsRecording());
     EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), fs::directory_iterator()), 1);
     EXPECT_EQ(ReadFile(tmp.path() / "afile"), "not a folder");
 }
 
 TEST(Recording, The61stFrameWritesABlockAnd600PiecesEmptyTheLog) {
     TempFolder tmp;
-    ASSERT_EQ(StartRecording(tmp.path().string(), kStart), RecordStart::Started);
     Logs logs;
+    ASSERT_EQ(logs.record.Start(tmp.path().string(), kStart), RecordStart::Started);
+    const std::string path = logs.record.FilePath();
     logs.Pieces(1);  // a rejected piece goes out with its block
     ASSERT_TRUE(logs.Frames(0, 60));
-    EXPECT_EQ(ReadFile(RecordFilePath()), kHeader);
+    EXPECT_EQ(ReadFile(path), kHeader);
     ASSERT_TRUE(logs.Frames(60));
-    EXPECT_EQ(ReadFile(RecordFilePath()), kHeader + "00 " + Lines(0, 60));
+    EXPECT_EQ(ReadFile(path), kHeader + "00 " + Lines(0, 60));
     EXPECT_EQ(logs.received, Lines(60));
     EXPECT_EQ(FramesSinceFlush(), 1u);
     // 600 rejected pieces in all empty the log, which is never recorded, and leave the frame
     // count alone; the piece count starts over.
     logs.Pieces(599);
     EXPECT_EQ(logs.received, "");
-    EXPECT_EQ(ReadFile(RecordFilePath()), kHeader + "00 " + Lines(0, 60));
+    EXPECT_EQ(ReadFile(path), kHeader + "00 " + Lines(0, 60));
     EXPECT_EQ(FramesSinceFlush(), 1u);
     logs.Pieces(10);
     EXPECT_EQ(logs.received, Repeat("00 ", 10) + "\r\n");
@@ -398,10 +372,10 @@ TEST(Recording, StartAndStopWithFivePendingFramesElsewhere) {
     fs::create_directory(tmp.path() / "elsewhere");
     Logs logs;
     ASSERT_TRUE(logs.Frames(0, 5));
-    ASSERT_EQ(StartRecording((tmp.path() / "first").string(), kStart), RecordStart::Started);
+    ASSERT_EQ(logs.record.Start((tmp.path() / "first").string(), kStart), RecordStart::Started);
     fs::current_path(tmp.path() / "elsewhere");
-    EXPECT_EQ(StopRecording(logs.received, kStop), RecordStop::Stopped);
-    EXPECT_FALSE(IsRecording());
+    EXPECT_EQ(StopRecording(logs.record, logs.received, kStop), RecordStop::Stopped);
+    EXPECT_FALSE(logs.record.IsRecording());
     EXPECT_EQ(ReadFile(tmp.path() / "first" / "Rec00.txt"), kHeader + Lines(0, 5) + kEndLine);
     EXPECT_TRUE(fs::is_empty(tmp.path() / "elsewhere"));
     // Stopping neither empties the log nor resets the count.
@@ -409,52 +383,99 @@ TEST(Recording, StartAndStopWithFivePendingFramesElsewhere) {
     EXPECT_EQ(FramesSinceFlush(), 5u);
 }
 
-// A block that fails part way (the file may take only some of it) leaves the file exactly as
-// it was; the lines stay in the log, the refused frame's text waits, and the next block writes
-// each line once.
+// The kinds of notice the record gave, in order.
+std::vector<RecordNotice::Kind> Kinds(Recorder& record) {
+    std::vector<RecordNotice::Kind> kinds;
+    for (const RecordNotice& notice : record.TakeNotices())
+        kinds.push_back(notice.kind);
+    return kinds;
+}
+
+// A disk that refuses blocks for a while, by a file size limit or by a real full file system.
 enum class BlockFault { FileSizeLimit, FullFileSystem };
 
-class FailedBlock : public ::testing::TestWithParam<BlockFault> {};
-
-TEST_P(FailedBlock, LeavesTheFileAsItWasAndTheRetryWritesEachLineOnce) {
-    TempFolder tmp;
-    fs::path folder = tmp.path();
-    std::optional<SmallFileSystem> small;
-    if (GetParam() == BlockFault::FullFileSystem) {
-        small.emplace(tmp.path() / "small");
-        if (!small->Mounted())
-            GTEST_SKIP() << "cannot mount a small file system (needs root): " << small->Error();
-        folder = tmp.path() / "small";
+class RefusedBlocks : public ::testing::TestWithParam<BlockFault> {
+protected:
+    void SetUp() override {
+        folder = tmp.path();
+        if (GetParam() == BlockFault::FullFileSystem) {
+            small.emplace(tmp.path() / "small", "size=256k");
+            if (!small->Mounted())
+                GTEST_SKIP() << "cannot mount a small file system (needs root): " << small->Error();
+            folder = small->Path();
+        }
     }
-    ASSERT_EQ(StartRecording(folder.string(), kStart), RecordStart::Started);
-    Logs logs;
-    // Three blocks written and 60 lines pending: the next block crosses into a new page of
-    // the file system, so only part of it finds room.
-    ASSERT_TRUE(logs.Frames(0, 240));
-    const std::string before = kHeader + Lines(0, 180);
-    ASSERT_EQ(ReadFile(RecordFilePath()), before);
-    {
-        std::optional<FileSizeLimit> limit;
+    // The disk refuses from now on (a block may still find room for part of itself).
+    void Fill(const Recorder& record) {
         if (small)
             small->Fill();
         else
-            limit.emplace(RecordFilePath(), 100);
-        EXPECT_FALSE(logs.Frames(240));
-        EXPECT_EQ(ReadFile(RecordFilePath()), before) << "a failed block left bytes behind";
-        EXPECT_EQ(logs.received, Lines(180, 60));
-        EXPECT_EQ(logs.frameHex, "68 04 F0 84 78 ");
-        EXPECT_TRUE(IsRecording());
+            limit.emplace(record.FilePath(), 100);
+    }
+    void Free() {
         if (small)
             small->Free();
+        limit.reset();
     }
-    // The next frame's line carries the kept text at its front; the next block has it all.
-    ASSERT_TRUE(logs.Frames(241, 61));
-    ASSERT_EQ(StopRecording(logs.received, kStop), RecordStop::Stopped);
-    EXPECT_EQ(ReadFile(RecordFilePath()),
-              kHeader + Lines(0, 240) + "68 04 F0 84 78 " + Lines(241, 61) + kEndLine);
+
+    TempFolder tmp;
+    fs::path folder;
+    std::optional<SmallFileSystem> small;
+    std::optional<FileSizeLimit> limit;
+};
+
+// A refused block leaves the file exactly as it was and costs no frame: every line is added to
+// the log as usual, the blocks wait in order and go out whole, each line once, at the first
+// block after the disk has room. The operator is told once.
+TEST_P(RefusedBlocks, WaitInOrderAndGoOutWholeWhenTheDiskHasRoom) {
+    Logs logs;
+    ASSERT_EQ(logs.record.Start(folder.string(), kStart), RecordStart::Started);
+    const std::string path = logs.record.FilePath();
+    ASSERT_TRUE(logs.Frames(0, 240));
+    const std::string before = kHeader + Lines(0, 180);
+    ASSERT_EQ(ReadFile(path), before);
+    Fill(logs.record);
+    EXPECT_FALSE(logs.Frames(240, 121));
+    EXPECT_EQ(ReadFile(path), before) << "a refused block left bytes behind";
+    EXPECT_EQ(logs.received, Lines(360, 1));
+    EXPECT_EQ(logs.frameHex, "");
+    EXPECT_EQ(logs.record.HeldBytes(), Lines(180, 180).size());
+    EXPECT_TRUE(logs.record.IsRecording());
+    Free();
+    EXPECT_TRUE(logs.Frames(361, 60));
+    EXPECT_EQ(logs.record.HeldBytes(), 0u);
+    EXPECT_EQ(ReadFile(path), kHeader + Lines(0, 420));
+    ASSERT_EQ(StopRecording(logs.record, logs.received, kStop), RecordStop::Stopped);
+    EXPECT_EQ(ReadFile(path), kHeader + Lines(0, 421) + kEndLine);
+    EXPECT_EQ(Kinds(logs.record), std::vector{RecordNotice::Kind::DiskRefused});
 }
 
-INSTANTIATE_TEST_SUITE_P(Recording, FailedBlock,
+// The hold is bounded: blocks beyond it are dropped whole and counted, and the record says
+// how many frames are missing where they are missing.
+TEST_P(RefusedBlocks, BeyondTheHoldAreCountedWhereTheyAreMissing) {
+    const std::size_t block = Lines(0, 60).size();
+    Logs logs(3 * block);
+    ASSERT_EQ(logs.record.Start(folder.string(), kStart), RecordStart::Started);
+    const std::string path = logs.record.FilePath();
+    // Three blocks written: the room left in the file's last page is less than a block.
+    ASSERT_TRUE(logs.Frames(0, 181));
+    Fill(logs.record);
+    EXPECT_FALSE(logs.Frames(181, 600));  // ten blocks: three held, seven dropped
+    EXPECT_EQ(logs.record.HeldBytes(), 3 * block);
+    Free();
+    EXPECT_TRUE(logs.Frames(781, 60));
+    const std::string gap = "Not recorded: 420 frames\r\n";
+    EXPECT_EQ(ReadFile(path), kHeader + Lines(0, 360) + gap + Lines(780, 60));
+    ASSERT_EQ(StopRecording(logs.record, logs.received, kStop), RecordStop::Stopped);
+    EXPECT_EQ(ReadFile(path), kHeader + Lines(0, 360) + gap + Lines(780, 61) + kEndLine);
+    const std::vector<RecordNotice> notices = logs.record.TakeNotices();
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_EQ(notices[0].kind, RecordNotice::Kind::DiskRefused);
+    EXPECT_EQ(notices[1].kind, RecordNotice::Kind::FramesNotRecorded);
+    EXPECT_EQ(notices[1].frames, 420u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Recording, RefusedBlocks,
                          ::testing::Values(BlockFault::FileSizeLimit, BlockFault::FullFileSystem));
 
 // Another user of a folder that anyone may write (as /tmp/COMDATA was) puts a link to a
@@ -470,10 +491,10 @@ TEST_P(RecordUnderTampering, KeepsWritingTheFileItCreated) {
     const fs::path privateFile = tmp.path() / "private.txt";
     WriteFile(privateFile, "the operator's own\n");
     fs::permissions(privateFile, fs::perms::owner_read | fs::perms::owner_write);
-    ASSERT_EQ(StartRecording(shared.string(), kStart), RecordStart::Started);
+    Logs logs;
+    ASSERT_EQ(logs.record.Start(shared.string(), kStart), RecordStart::Started);
     fs::permissions(shared, fs::perms::all);  // anyone may write, no sticky bit
     fs::permissions(tmp.path(), fs::perms::owner_all | fs::perms::others_exec);
-    Logs logs;
     ASSERT_TRUE(logs.Frames(0, 90));
 
     fs::path record = shared / "Rec00.txt";
@@ -489,7 +510,8 @@ TEST_P(RecordUnderTampering, KeepsWritingTheFileItCreated) {
         record = tmp.path() / "renamed" / "Rec00.txt";
     }
     ASSERT_TRUE(logs.Frames(90, 90));
-    ASSERT_EQ(StopRecording(logs.received, kStop), RecordStop::Stopped);
+    ASSERT_EQ(StopRecording(logs.record, logs.received, kStop), RecordStop::Stopped);
+    EXPECT_TRUE(logs.record.TakeNotices().empty()) << "the file it created was never lost";
     EXPECT_EQ(ReadFile(privateFile), "the operator's own\n");
     EXPECT_EQ(ReadFile(record), kHeader + Lines(0, 180) + kEndLine);
 }
@@ -507,22 +529,66 @@ class StopFailure : public ::testing::TestWithParam<StopFault> {};
 
 TEST_P(StopFailure, IsReportedAndEndsTheRecording) {
     TempFolder tmp;
-    ASSERT_EQ(StartRecording(tmp.path().string(), kStart), RecordStart::Started);
     Logs logs;
+    ASSERT_EQ(logs.record.Start(tmp.path().string(), kStart), RecordStart::Started);
     if (GetParam() == StopFault::FullWithFrame) {
         ASSERT_TRUE(logs.Frames(1));
     }
-    const FileSizeLimit limit(RecordFilePath(), GetParam() == StopFault::EndLineCut ? 5 : 0);
+    const FileSizeLimit limit(logs.record.FilePath(), GetParam() == StopFault::EndLineCut ? 5 : 0);
     ASSERT_TRUE(limit.Held());
-    EXPECT_EQ(StopRecording(logs.received, kStop), GetParam() == StopFault::FullWithFrame
-                                                       ? RecordStop::BlockFailed
-                                                       : RecordStop::EndLineFailed);
-    EXPECT_FALSE(IsRecording());
-    EXPECT_EQ(ReadFile(RecordFilePath()), kHeader);
+    EXPECT_EQ(StopRecording(logs.record, logs.received, kStop),
+              GetParam() == StopFault::FullWithFrame ? RecordStop::BlockFailed
+                                                     : RecordStop::EndLineFailed);
+    EXPECT_FALSE(logs.record.IsRecording());
+    EXPECT_EQ(ReadFile(logs.record.FilePath()), kHeader);
 }
 
 INSTANTIATE_TEST_SUITE_P(Recording, StopFailure,
                          ::testing::Values(StopFault::FullWithFrame, StopFault::Full,
                                            StopFault::EndLineCut));
+
+// A stop with blocks held for a full disk that has some room again: what fits is written whole,
+// and when the end line would not fit after it, the room comes from the blocks written by the
+// stop, newest first, so that the record still ends with its gap line and its end line.
+struct HeldAtStop {
+    const char* name;
+    int roomInBlocks;  // room at the stop, in whole blocks of 60 lines
+    int extraRoom;     // and bytes beyond them
+    RecordStop outcome;
+    int linesKept;  // of the 121 frames after the first block
+};
+
+class StopWithHeldBlocks : public ::testing::TestWithParam<HeldAtStop> {};
+
+TEST_P(StopWithHeldBlocks, EndsTheRecordAndCountsWhatIsLeftOut) {
+    const HeldAtStop& c = GetParam();
+    TempFolder tmp;
+    Logs logs;
+    ASSERT_EQ(logs.record.Start(tmp.path().string(), kStart), RecordStart::Started);
+    const std::string path = logs.record.FilePath();
+    ASSERT_TRUE(logs.Frames(0, 61));
+    {
+        const FileSizeLimit full(path, 0);
+        EXPECT_FALSE(logs.Frames(61, 120));  // two blocks held, one line pending
+    }
+    const std::size_t block = Lines(0, 60).size();
+    const FileSizeLimit room(path, c.roomInBlocks * block + static_cast<std::size_t>(c.extraRoom));
+    EXPECT_EQ(StopRecording(logs.record, logs.received, kStop), c.outcome);
+    const int lost = 121 - c.linesKept;
+    EXPECT_EQ(ReadFile(path), kHeader + Lines(0, 60 + c.linesKept) +
+                                  (lost > 0 ? NotRecordedLine(static_cast<unsigned>(lost)) : "") +
+                                  kEndLine);
+    const std::vector<RecordNotice> notices = logs.record.TakeNotices();
+    ASSERT_FALSE(notices.empty());
+    EXPECT_EQ(notices.front().kind, RecordNotice::Kind::DiskRefused);
+    EXPECT_EQ(notices.back().frames, static_cast<std::uint64_t>(lost));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Recording, StopWithHeldBlocks,
+    ::testing::Values(HeldAtStop{"RoomForAll", 3, 100, RecordStop::Stopped, 121},
+                      HeldAtStop{"RoomForOneBlockAndTheEnd", 1, 200, RecordStop::BlockFailed, 60},
+                      HeldAtStop{"EndLineTakesTheBlocksRoom", 1, 10, RecordStop::BlockFailed, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -66,19 +66,17 @@ public:
         // The logs' counters belong to the process: fill the block an earlier session left
         // open (not recording) to its 60 lines, after which this session's blocks fall where a
         // fresh console's would.
-        if (IsRecording())
-            FinishRecord(std::string(), Stamp(9, 5, 3));
         for (std::string log, hex; FramesSinceFlush() % 60 != 0;) {
             LogReceivedByte(hex, 0x00);
-            LogCompletedFrame(log, hex);
+            LogCompletedFrame(log, hex, m_record);
         }
-        EXPECT_EQ(StartRecording(m_folder.string(), Stamp(9, 5, 3)), RecordStart::Started);
+        EXPECT_EQ(m_record.Start(m_folder.string(), Stamp(9, 5, 3)), RecordStart::Started);
     }
     ~Session() { std::filesystem::remove_all(m_folder); }
     void Receive(const Bytes& frame) {
         for (std::uint8_t b : frame)
             LogReceivedByte(m_frameHex, b);
-        ASSERT_TRUE(LogCompletedFrame(m_received, m_frameHex));
+        ASSERT_TRUE(LogCompletedFrame(m_received, m_frameHex, m_record));
     }
     void Reject(const Bytes& piece) {
         for (std::uint8_t b : piece)
@@ -86,12 +84,14 @@ public:
         LogRejectedBytes(m_received, m_frameHex);
         ++rejected;
     }
-    void Stop() { ASSERT_EQ(StopRecording(m_received, Stamp(9, 6, 3)), RecordStop::Stopped); }
+    void Stop() {
+        ASSERT_EQ(StopRecording(m_record, m_received, Stamp(9, 6, 3)), RecordStop::Stopped);
+    }
     // The file's summary; its frames, handed over one at a time, are kept in `frames`.
     RecordSummary Decode(std::vector<DecodedFrame>& frames) {
         RecordSummary file;
         std::string error;
-        EXPECT_TRUE(DecodeRecordFile(RecordFilePath(), file, error, [&](const DecodedFrame& f) {
+        EXPECT_TRUE(DecodeRecordFile(m_record.FilePath(), file, error, [&](const DecodedFrame& f) {
             frames.push_back(f);
         })) << error;
         return file;
@@ -100,6 +100,7 @@ public:
 
 private:
     std::filesystem::path m_folder;
+    Recorder m_record;
     std::string m_received, m_frameHex;
 };
 

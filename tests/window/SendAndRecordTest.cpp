@@ -1,9 +1,13 @@
 // The bound fields, sending from the window (Set Mag.), the two Clear buttons and recording.
 #include <QTest>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
+#include "Recording.h"
+#include "SmallFileSystem.h"
 #include "WindowFixture.h"
 
 namespace {
@@ -175,6 +179,68 @@ TEST_F(Recording, UnwritableFolderShowsTheCreateMessage) {
     ExpectOneBox("Creat file is fail!", "TORVA", BoxIcon::Exclamation);
     EXPECT_EQ(Text(IDC_BTN_RECORD), "Save");
 }
+
+// A record folder that cannot be made or opened: the create message, and nothing written
+// anywhere, neither in the directory the console runs in nor on the way to the folder.
+enum class Unmakeable { ReadOnlyHome, PathOver4096Characters, NameOver255Characters };
+
+class UnmakeableFolder : public Recording, public ::testing::WithParamInterface<Unmakeable> {};
+
+TEST_P(UnmakeableFolder, ShowsTheCreateMessageAndWritesNothingAnywhere) {
+    const fs::path runningIn = home / "cwd";
+    fs::create_directories(runningIn);
+    std::optional<SmallFileSystem> readOnly;
+    switch (GetParam()) {
+        case Unmakeable::ReadOnlyHome:
+            readOnly.emplace(home / "ro", "size=64k,ro");
+            if (!readOnly->Mounted())
+                GTEST_SKIP() << "cannot mount a read-only file system (needs root): "
+                             << readOnly->Error();
+            qputenv("HOME", QByteArray::fromStdString((home / "ro").string()));
+            dlg->m_strSaveFolder = DefaultSaveFolder();
+            break;
+        case Unmakeable::PathOver4096Characters: {
+            fs::path deep = home;
+            while (deep.string().size() <= 4096)
+                deep /= std::string(100, 'd');
+            dlg->m_strSaveFolder = deep.string();
+            break;
+        }
+        case Unmakeable::NameOver255Characters:
+            dlg->m_strSaveFolder = (home / "a" / std::string(256, 'n') / "b").string();
+            break;
+    }
+    fs::current_path(runningIn);
+    Click(IDC_BTN_RECORD);
+    ExpectOneBox("Creat file is fail!", "TORVA", BoxIcon::Exclamation);
+    EXPECT_EQ(Text(IDC_BTN_RECORD), "Save");
+    EXPECT_EQ(fs::current_path(), runningIn);
+    std::vector<std::string> written;
+    for (const auto& entry : fs::recursive_directory_iterator(home))
+        written.push_back(entry.path().lexically_relative(home).string().substr(0, 60));
+    std::sort(written.begin(), written.end());
+    const std::vector<std::string> made =
+        readOnly ? std::vector<std::string>{"cwd", "ro"} : std::vector<std::string>{"cwd"};
+    EXPECT_EQ(written, made);
+}
+
+std::string UnmakeableName(const ::testing::TestParamInfo<Unmakeable>& info) {
+    switch (info.param) {
+        case Unmakeable::ReadOnlyHome:
+            return "ReadOnlyHome";
+        case Unmakeable::PathOver4096Characters:
+            return "PathOver4096Characters";
+        case Unmakeable::NameOver255Characters:
+            return "NameOver255Characters";
+    }
+    return "Unknown";
+}
+
+INSTANTIATE_TEST_SUITE_P(Recording, UnmakeableFolder,
+                         ::testing::Values(Unmakeable::ReadOnlyHome,
+                                           Unmakeable::PathOver4096Characters,
+                                           Unmakeable::NameOver255Characters),
+                         UnmakeableName);
 
 TEST_F(Recording, BrowseChoosesTheFolderOfTheNextRecording) {
     sink.folderAnswer = QString::fromStdString((home / "elsewhere").string());
