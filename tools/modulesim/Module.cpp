@@ -90,6 +90,17 @@ Reading MovingReading(double seconds) {
             Hundredths(45.0 * std::sin(turn * seconds / 13.0 + 1.0)), heading / 100.0};
 }
 
+Reading TiltingReading(double seconds) {
+    constexpr double kLevel = 2.0, kSweep = 6.0, kAmplitude = 35.0;
+    const double t = std::fmod(seconds, 2.0 * (kLevel + kSweep));
+    const double into = std::fmod(t, kLevel + kSweep) - kLevel;
+    const double swing =
+        into <= 0.0 ? 0.0
+                    : Hundredths(kAmplitude * std::sin(2.0 * std::numbers::pi * into / kSweep));
+    const bool pitching = t < kLevel + kSweep;
+    return {pitching ? swing : 0.0, pitching ? 0.0 : swing, 0.0};
+}
+
 Module::Module(std::uint8_t address, ModuleBehaviour behaviour)
     : m_address(address), m_behaviour(std::move(behaviour)) {}
 
@@ -97,8 +108,79 @@ Bytes Module::Answer(std::uint8_t command, const Bytes& payload) const {
     return BuildFrame(m_address, static_cast<std::uint8_t>(command | kAnswerBit), payload);
 }
 
+double TurntableHeading(const Turntable& turntable, double seconds) {
+    const double turn = std::fabs(turntable.step) / kTurnRate;
+    const double period = turntable.dwell + turn;
+    if (period <= 0.0 || seconds < 0.0)
+        return 0.0;
+    const double stop = std::floor(seconds / period);
+    const double into = seconds - stop * period;
+    const double moved = into <= turntable.dwell ? 0.0 : (into - turntable.dwell) / turn;
+    return std::fmod((stop + moved) * turntable.step, 360.0);
+}
+
+double DeviationAt(const Deviation& d, double compassDegrees) {
+    const double phi = compassDegrees * std::numbers::pi / 180.0;
+    return d[0] + d[1] * std::sin(phi) + d[2] * std::cos(phi) + d[3] * std::sin(2 * phi) +
+           d[4] * std::cos(2 * phi);
+}
+
+double CompassHeading(const Deviation& deviation, double magnetic) {
+    // phi = M - deviation(phi): a contraction for any deviation a compass can have.
+    double phi = magnetic;
+    for (int i = 0; i < 60; ++i)
+        phi = magnetic - DeviationAt(deviation, phi);
+    phi = std::fmod(phi, 360.0);
+    return phi < 0.0 ? phi + 360.0 : phi;
+}
+
+Reading Module::ReadingAt(double seconds) const {
+    const ModuleBehaviour& b = m_behaviour;
+    if (b.fixed && !b.deviation && b.tiltError == 0.0)
+        return *b.fixed;
+    Reading r = b.fixed ? *b.fixed : MovingReading(seconds);
+    double noise = 0.0;
+    if (b.turntable) {
+        r = {0.0, 0.0, TurntableHeading(*b.turntable, seconds)};
+        if (b.turntable->noise > 0.0) {
+            // Normal noise from a hash of the millisecond and the seed, so that a reading
+            // depends on its time alone.
+            std::uint64_t z = static_cast<std::uint64_t>(std::llround(seconds * 1000.0)) * 2 +
+                              (static_cast<std::uint64_t>(b.seed) << 40);
+            auto next = [&z] {
+                z += 0x9E3779B97F4A7C15ull;
+                std::uint64_t x = z;
+                x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+                x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+                return static_cast<double>((x ^ (x >> 31)) >> 11) / 9007199254740992.0;
+            };
+            const double u1 = next(), u2 = next();
+            noise = b.turntable->noise * std::sqrt(-2.0 * std::log(1.0 - u1)) *
+                    std::cos(2.0 * std::numbers::pi * u2);
+        }
+    } else if (b.hold) {
+        r = TiltingReading(seconds);
+        r.heading = *b.hold;
+    }
+    double heading = b.deviation ? CompassHeading(*b.deviation, r.heading) : r.heading;
+    if (b.tiltError != 0.0) {
+        const double c = std::cos(r.pitch * std::numbers::pi / 180.0) *
+                         std::cos(r.roll * std::numbers::pi / 180.0);
+        heading += b.tiltError * std::acos(std::clamp(c, -1.0, 1.0)) * 180.0 / std::numbers::pi;
+    }
+    heading += noise;
+    // Whole hundredths below 360.00.
+    long long hundredths = std::llround(heading * 100.0) % 36000;
+    if (hundredths < 0)
+        hundredths += 36000;
+    r.heading = static_cast<double>(hundredths) / 100.0;
+    r.pitch = Hundredths(r.pitch);
+    r.roll = Hundredths(r.roll);
+    return r;
+}
+
 Bytes Module::ReadingFrame(double seconds) const {
-    const Reading r = m_behaviour.fixed ? *m_behaviour.fixed : MovingReading(seconds);
+    const Reading r = ReadingAt(seconds);
     Bytes payload;
     for (double value : {r.pitch, r.roll, r.heading}) {
         const auto bcd = EncodeAngle(value);

@@ -20,6 +20,10 @@ struct Reading {
 // swing as sine waves within +-45 degrees. All three are whole hundredths.
 Reading MovingReading(double seconds);
 
+// Pitch and roll of a tilt check at a held heading, as an operator tilts: level for 2 s, pitch
+// through +-35 degrees over 6 s, level for 2 s, roll through +-35 degrees over 6 s, and again.
+Reading TiltingReading(double seconds);
+
 // The six calibration requests, as bits of a set.
 enum CalStep : unsigned {
     kCalStepStart = 1u << 0,
@@ -42,12 +46,39 @@ inline constexpr double kSampleInterval = 0.25;
 inline constexpr double kReportInterval = 2.0;
 inline constexpr int kMaxSamples = 254;
 
+// A turntable that steps the module's magnetic heading through the circle from 000: it holds
+// each stop for `dwell` seconds, then turns `step` degrees on at kTurnRate.
+struct Turntable {
+    double step = 45.0;
+    double dwell = 6.0;
+    double noise = 0.0;  // standard deviation of the heading's noise, degrees
+};
+inline constexpr double kTurnRate = 90.0;  // degrees per second between stops
+
+// The magnetic heading on the turntable at `seconds`.
+double TurntableHeading(const Turntable& turntable, double seconds);
+
+// The five deviation coefficients A, B, C, D, E in degrees: the compass heading phi that the
+// module reports at magnetic heading M satisfies M = phi + A + B sin phi + C cos phi
+// + D sin 2phi + E cos 2phi (deviation = magnetic - compass, easterly positive).
+using Deviation = std::array<double, 5>;
+double DeviationAt(const Deviation& deviation, double compassDegrees);
+// The compass heading for magnetic heading M, [0, 360).
+double CompassHeading(const Deviation& deviation, double magnetic);
+
 struct ModuleBehaviour {
     bool fail = false;    // negative answers to zero, baud, address and calibration requests
     bool ackAll = false;  // also answer the requests the console does not expect an answer to
     std::optional<Reading> fixed;  // report these values instead of moving ones
     unsigned calError = 0;         // CalStep bits answered with FF
     unsigned calSilent = 0;        // CalStep bits acted on but not answered
+    // Where the heading comes from instead of turning once a minute: a turntable (level, pitch
+    // and roll 0) or a heading held while the module is tilted (TiltingReading).
+    std::optional<Turntable> turntable;
+    std::optional<double> hold;
+    std::optional<Deviation> deviation;  // the compass's deviation
+    double tiltError = 0.0;              // heading change per degree of tilt
+    std::uint32_t seed = 1;              // for the turntable's noise
 };
 
 // What the module did with one request: the frames to send back and a line for the log.
@@ -62,6 +93,8 @@ public:
     Module(std::uint8_t address, ModuleBehaviour behaviour);
 
     Outcome Handle(const Bytes& request, double seconds);
+    // What the module reads at `seconds`, in whole hundredths (heading below 360).
+    Reading ReadingAt(double seconds) const;
     Bytes ReadingFrame(double seconds) const;
 
     // Calibration in A-mode samples by itself and reports its count now and then: what is due

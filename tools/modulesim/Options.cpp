@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <numbers>
 
 namespace modulesim {
 namespace {
@@ -26,23 +27,59 @@ std::optional<long long> ParseInteger(const std::string& text) {
     return value;
 }
 
-// "P,R,H" in degrees.
-std::optional<Reading> ParseReading(const std::string& text) {
+// Numbers separated by commas.
+std::optional<std::vector<double>> ParseList(const std::string& text) {
     std::vector<double> values;
     std::size_t start = 0;
     for (;;) {
         const std::size_t comma = text.find(',', start);
         const auto value = ParseNumber(text.substr(start, comma - start));
-        if (!value || std::fabs(*value) > 999.99)
+        if (!value)
             return std::nullopt;
         values.push_back(*value);
         if (comma == std::string::npos)
             break;
         start = comma + 1;
     }
-    if (values.size() != 3)
+    return values;
+}
+
+// "P,R,H" in degrees.
+std::optional<Reading> ParseReading(const std::string& text) {
+    const auto values = ParseList(text);
+    if (!values || values->size() != 3)
         return std::nullopt;
-    return Reading{values[0], values[1], values[2]};
+    for (const double v : *values)
+        if (std::fabs(v) > 999.99)
+            return std::nullopt;
+    return Reading{(*values)[0], (*values)[1], (*values)[2]};
+}
+
+// "A,B,C,D,E" in degrees, small enough that every magnetic heading has one compass heading:
+// the deviation may change by at most half a degree per degree of heading.
+std::optional<Deviation> ParseDeviation(const std::string& text) {
+    const auto values = ParseList(text);
+    if (!values || values->size() != 5)
+        return std::nullopt;
+    const auto& v = *values;
+    const double slope =
+        (std::fabs(v[1]) + std::fabs(v[2]) + 2 * std::fabs(v[3]) + 2 * std::fabs(v[4])) *
+        std::numbers::pi / 180.0;
+    if (std::fabs(v[0]) > 180.0 || slope > 0.5)
+        return std::nullopt;
+    return Deviation{v[0], v[1], v[2], v[3], v[4]};
+}
+
+// "STEP,DWELL[,NOISE]".
+std::optional<Turntable> ParseTurntable(const std::string& text) {
+    const auto values = ParseList(text);
+    if (!values || values->size() < 2 || values->size() > 3)
+        return std::nullopt;
+    const auto& v = *values;
+    const double noise = v.size() == 3 ? v[2] : 0.0;
+    if (v[0] <= 0.0 || v[0] >= 360.0 || v[1] <= 0.0 || v[1] > 3600.0 || noise < 0.0 || noise > 10.0)
+        return std::nullopt;
+    return Turntable{v[0], v[1], noise};
 }
 
 }  // namespace
@@ -69,6 +106,20 @@ OPTIONS
     --frames N         stop automatic output after N frames in all
     --duration S       end after S seconds
     --fixed P,R,H      report fixed pitch, roll and heading instead of moving readings
+    --turntable STEP,DWELL[,NOISE]
+                       the module sits level on a turntable that steps its magnetic heading
+                       through the circle from 000: each stop held DWELL seconds, then STEP
+                       degrees on at 90 degrees a second; NOISE adds normal noise of that
+                       standard deviation (degrees) to the heading
+    --hold H           hold the magnetic heading at H while the module is tilted: level
+                       2 s, pitch through +-35 degrees over 6 s, level 2 s, roll through
+                       +-35 degrees over 6 s, and again (a tilt check)
+    --deviation A,B,C,D,E
+                       the compass is off by the deviation A + B sin h + C cos h + D sin 2h
+                       + E cos 2h (degrees, h the compass heading): it reads h where the
+                       magnetic heading is h + deviation, as a compass swing finds it
+    --tilt-error K     the heading changes by K degrees per degree of tilt (the angle of the
+                       module from level, from pitch and roll)
     --fail             answer zero, baud and address requests with error 01 and calibration
                        start, manual, stop and save with FF (as --cal-error would)
     --cal-error LIST   answer these calibration requests with FF: a comma list of start,
@@ -88,7 +139,7 @@ OPTIONS
                        (00 in the request's code plus 0x80)
     --bad-checksum     every frame sent carries a checksum one too high
     --noise            random bytes (never 68) before every frame
-    --seed N           seed for --noise (default 1)
+    --seed N           seed for --noise and the turntable's noise (default 1)
     --split            write frames one byte at a time, 2 ms apart
     --split-gap MS     --split with this gap between bytes (default 2)
     --silent           send nothing at all
@@ -218,6 +269,51 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
                 error = "--fixed: expected PITCH,ROLL,HEADING in degrees: " + *text;
                 return std::nullopt;
             }
+        } else if (arg == "--turntable") {
+            const auto text = value();
+            if (!text)
+                return std::nullopt;
+            options.turntable = ParseTurntable(*text);
+            if (!options.turntable) {
+                error =
+                    "--turntable: expected STEP,DWELL[,NOISE]: a step above 0 and below 360 "
+                    "degrees, a dwell above 0 and at most 3600 s, noise from 0 to 10 "
+                    "degrees: " +
+                    *text;
+                return std::nullopt;
+            }
+        } else if (arg == "--hold") {
+            const auto text = value();
+            if (!text)
+                return std::nullopt;
+            options.hold = ParseNumber(*text);
+            if (!options.hold || *options.hold < 0.0 || *options.hold >= 360.0) {
+                error = "--hold: expected a heading from 0 to below 360 degrees: " + *text;
+                return std::nullopt;
+            }
+        } else if (arg == "--deviation") {
+            const auto text = value();
+            if (!text)
+                return std::nullopt;
+            options.deviation = ParseDeviation(*text);
+            if (!options.deviation) {
+                error =
+                    "--deviation: expected A,B,C,D,E in degrees, with |A| at most 180 and "
+                    "|B| + |C| + 2|D| + 2|E| at most 28.6 (beyond, a magnetic heading has no "
+                    "single compass heading): " +
+                    *text;
+                return std::nullopt;
+            }
+        } else if (arg == "--tilt-error") {
+            const auto text = value();
+            if (!text)
+                return std::nullopt;
+            const auto k = ParseNumber(*text);
+            if (!k || std::fabs(*k) > 10.0) {
+                error = "--tilt-error: expected degrees per degree of tilt, -10 to 10: " + *text;
+                return std::nullopt;
+            }
+            options.tiltError = *k;
         } else if (arg == "--seed") {
             const auto n = integer(0, 0xFFFFFFFFLL);
             if (!n)
@@ -284,6 +380,12 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             error = "unknown option: " + arg;
             return std::nullopt;
         }
+    }
+    if (int(options.fixed.has_value()) + int(options.turntable.has_value()) +
+            int(options.hold.has_value()) >
+        1) {
+        error = "--fixed, --turntable and --hold each say where the heading comes from: give one";
+        return std::nullopt;
     }
     if (options.loop && options.replay.empty()) {
         error = "--loop needs --replay";

@@ -32,6 +32,10 @@ struct Options {
     bool verbose = false;
     std::uint32_t seed = 1;
     std::optional<Reading> fixed;
+    std::optional<Turntable> turntable;
+    std::optional<double> hold;
+    std::optional<Deviation> deviation;
+    double tiltError = 0.0;
     std::vector<std::string> run;  // command and its arguments, empty when not running one
     bool help = false;
     bool version = false;
