@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "AboutDlg.h"
+#include "DeclinationDialog.h"
 #include "LineRules.h"
 #include "LivePlotWindow.h"
 #include "MainTemplate.h"
@@ -16,6 +17,7 @@
 #include "Recording.h"
 #include "Response.h"
 #include "Styling.h"
+#include "SwingWindow.h"
 #include "TrafficLog.h"
 #include "resource.h"
 
@@ -165,9 +167,13 @@ bool CCompassDlg::OnInitDialog() {
 
     AppendSystemMenu(0, QString());
     AppendSystemMenu(IDM_LIVEPLOT, QStringLiteral("Live plot\tCtrl+L"));
+    AppendSystemMenu(IDM_SWING, QStringLiteral("Compass swing\tCtrl+K"));
+    AppendSystemMenu(IDM_DECLINATION, QStringLiteral("Declination from position..."));
     AppendSystemMenu(IDM_ABOUTBOX, QStringLiteral("关于 TORVA(&A)..."));
     connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this), &QShortcut::activated, this,
             [this] { OnSysCommand(IDM_LIVEPLOT); });
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_K), this), &QShortcut::activated, this,
+            [this] { OnSysCommand(IDM_SWING); });
 
     m_fontReadings = ExtraBoldArial(100);
     m_fontSamples = ExtraBoldArial(105);
@@ -313,6 +319,22 @@ void CCompassDlg::OnSysCommand(int commandId) {
     } else if ((commandId & 0xFFF0) == IDM_LIVEPLOT) {
         // Exports go to the record folder.
         ShowLivePlot(this, [this] { return QString::fromStdString(m_strSaveFolder); });
+    } else if ((commandId & 0xFFF0) == IDM_SWING) {
+        SwingWindow* swing =
+            ShowSwingWindow(this, [this] { return QString::fromStdString(m_strSaveFolder); });
+        connect(this, &CCompassDlg::ReadingArrived, swing, &SwingWindow::addReading,
+                Qt::UniqueConnection);
+    } else if ((commandId & 0xFFF0) == IDM_DECLINATION) {
+        const bool first = !findChild<DeclinationDialog*>(QString(), Qt::FindDirectChildrenOnly);
+        DeclinationDialog* dialog = ShowDeclinationDialog(this);
+        // "Use" puts the value into the declination field as if typed there and committed.
+        if (first)
+            connect(dialog, &DeclinationDialog::UseDeclination, this, [this](const QString& text) {
+                RunGuarded([this, text] {
+                    SetDlgItemText(IDC_EDIT_DECLINATION, text);
+                    OnCommitFields();
+                });
+            });
     }
 }
 
@@ -549,6 +571,7 @@ void CCompassDlg::DispatchResponse() {
             m_dRoll = reading->roll;
             m_dHeading = reading->heading;
             RecordReading(m_dPitch, m_dRoll, m_dHeading);  // the live plot's history
+            emit ReadingArrived(SteadyNowNs(), m_dPitch, m_dRoll, m_dHeading);
             break;
         }
         case ANS_ZERO:

@@ -104,6 +104,10 @@ public:
     // without a serial line.
     void FeedInput(const QByteArray& input);
 
+signals:
+    // Every reading whose checksum holds, stamped on arrival (steady clock, nanoseconds).
+    void ReadingArrived(qint64 steadyNs, double pitch, double roll, double heading);
+
 private:
     void DispatchResponse();
     void ShowAcknowledgement(bool success);
