@@ -4,6 +4,7 @@
 
 convert=/usr/bin/convert
 compare=/usr/bin/compare
+identify=/usr/bin/identify
 import=/usr/bin/import
 xdrive_pids=()
 
@@ -144,6 +145,22 @@ close_box() {
     xdotool key --window "$box" space
     wait_for 5 bash -c "! xdotool search --onlyvisible --name '^$1\$' >/dev/null 2>&1"
 }
+
+# open_swing: Ctrl+K in the console opens the compass swing window; sets `swing`.
+open_swing() {
+    xdotool windowfocus "$window" 2>/dev/null || true
+    xdotool key --window "$window" ctrl+k
+    wait_for 10 bash -c "xdotool search --onlyvisible --name 'Compass swing' >/dev/null 2>&1" ||
+        return 1
+    swing=$(xdotool search --onlyvisible --name 'Compass swing' | head -n 1)
+}
+# swing_count: how many stops the swing window's title says are taken.
+swing_count() {
+    xdotool getwindowname "$swing" 2>/dev/null | sed -n 's/.*(\([0-9]*\) of [0-9]* stops).*/\1/p'
+}
+# swing_taken N: the swing window has taken N stops.
+swing_taken() { [ "$(swing_count)" = "$1" ]; }
+shot_window() { $import -window "$1" "$2"; }
 
 # requests PATTERN: how many requests the simulator logged that match.
 requests() { grep -c "$1" "$work/sim.err" || true; }
