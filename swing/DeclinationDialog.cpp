@@ -67,7 +67,6 @@ DeclinationDialog::DeclinationDialog(QWidget* parent) : QWidget(parent, Qt::Wind
         auto* e = new QLineEdit(this);
         e->setObjectName(QString::fromLatin1(name));
         e->setPlaceholderText(placeholder);
-        connect(e, &QLineEdit::textChanged, this, &DeclinationDialog::Recompute);
         return e;
     };
     m_latitude = edit("latitude", QStringLiteral("degrees, north + (e.g. 52.52 or 52.52N)"));
@@ -78,7 +77,6 @@ DeclinationDialog::DeclinationDialog(QWidget* parent) : QWidget(parent, Qt::Wind
     m_date->setObjectName(QStringLiteral("date"));
     m_date->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
     m_date->setCalendarPopup(true);
-    connect(m_date, &QDateEdit::dateChanged, this, &DeclinationDialog::Recompute);
 
     m_result = new QLabel(this);
     m_result->setObjectName(QStringLiteral("result"));
@@ -125,6 +123,10 @@ DeclinationDialog::DeclinationDialog(QWidget* parent) : QWidget(parent, Qt::Wind
     layout->addWidget(m_message);
     layout->addStretch(1);
     layout->addLayout(buttons);
+    // Each change of a field gives the result at once.
+    for (QLineEdit* e : {m_latitude, m_longitude, m_height})
+        connect(e, &QLineEdit::textChanged, this, &DeclinationDialog::Recompute);
+    connect(m_date, &QDateEdit::dateChanged, this, &DeclinationDialog::Recompute);
     resize(520, 340);
     Recompute();
 }

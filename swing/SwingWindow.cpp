@@ -954,7 +954,10 @@ void SwingWindow::StopTilt() {
     m_tiltRunning = false;
     m_tiltButton->setText(QStringLiteral("&Start tilt check"));
     AnalyseTiltNow();
-    Say(QStringLiteral("Tilt check stopped after %1 readings.").arg(m_tiltReadings.size()));
+    Say(QStringLiteral("Tilt check stopped after %1 %2.")
+            .arg(m_tiltReadings.size())
+            .arg(m_tiltReadings.size() == 1 ? QStringLiteral("reading")
+                                            : QStringLiteral("readings")));
 }
 
 void SwingWindow::AnalyseTiltNow() {

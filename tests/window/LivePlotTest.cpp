@@ -183,9 +183,11 @@ void ChooseLivePlotFromMenu() {
 
 TEST_F(LivePlotTest, OpensFromTheMenuAndClosingItLeavesTheConsoleAndStopsAllDrawing) {
     const QList<QAction*> items = dlg->GetSystemMenu()->actions();
-    ASSERT_EQ(items.size(), 3);
+    ASSERT_EQ(items.size(), 5);
     EXPECT_EQ(items[1]->text(), QStringLiteral("Live plot\tCtrl+L"));
-    EXPECT_EQ(items[2]->text(), QStringLiteral("关于 TORVA(&A)..."));
+    EXPECT_EQ(items[2]->text(), QStringLiteral("Compass swing\tCtrl+K"));
+    EXPECT_EQ(items[3]->text(), QStringLiteral("Declination from position..."));
+    EXPECT_EQ(items[4]->text(), QStringLiteral("关于 TORVA(&A)..."));
 
     ChooseLivePlotFromMenu();
     const QPoint at = dlg->DialogUnitsToPixels(100, 48, 0, 0).topLeft();
