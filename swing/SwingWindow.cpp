@@ -503,9 +503,10 @@ bool SwingWindow::Take() {
         return false;
     }
     if (m_dwell.count == 0) {
-        Say(
-            QStringLiteral("No reading has arrived: open the port and start polling (GO), "
-                           "then take the stop."));
+        Say(m_hasReading ? QStringLiteral("No reading since the last stop was taken: wait for "
+                                          "the heading at this stop, then take it.")
+                         : QStringLiteral("No reading has arrived: open the port and start "
+                                          "polling (GO), then take the stop."));
         return false;
     }
     TakeSlot(i, false);
@@ -562,8 +563,12 @@ void SwingWindow::TakeSlot(int index, bool automatic) {
             break;
         }
     }
-    if (automatic)
-        m_monitor.Clear();  // the next automatic take needs a dwell of its own
+    if (automatic) {
+        // The next take, automatic or by hand, needs a dwell of its own.
+        m_monitor.Clear();
+        m_dwell = m_monitor.State();
+        ShowLive();
+    }
     Refit();
     Say(text);
 }

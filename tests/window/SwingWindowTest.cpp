@@ -147,8 +147,18 @@ TEST_F(SwingTest, EightStopsTakenByHandAndByThemselvesRecoverTheDeviationAndExpo
     for (const int stop : {3, 4, 5, 6, 7, 1, 2}) {
         const double compass = Compass(45.0 * stop);
         Turn(at, compass);
-        Hold(compass, 6.0);
         at = compass;
+        if (stop == 3) {
+            // Held reading by reading until the stop is taken: a Take at once has no dwell of
+            // its own, and does not take the next stop from this one's readings.
+            for (int i = 0; i < 100 && !window->Slots()[3].taken; ++i)
+                window->addReading(ns += kTenth, 0.5, -0.5, compass);
+            ASSERT_TRUE(window->Slots()[3].taken);
+            ClickOn(Child<QPushButton>(window.get(), "take"));
+            EXPECT_EQ(window->Taken().size(), 2u);
+            EXPECT_TRUE(window->Message().startsWith(QStringLiteral("No reading since the last")));
+        }
+        Hold(compass, 6.0);
         ASSERT_TRUE(window->Slots()[static_cast<std::size_t>(stop)].taken) << "stop " << stop + 1;
         if (window->Taken().size() == 3) {
             EXPECT_EQ(window->Fit()->terms, 3);
