@@ -46,6 +46,7 @@ start_display() {
 
 # start_simulator ARGS...: the module simulator, logging to $work/sim.err; sets `device`.
 start_simulator() {
+    rm -f "$work/sim.out"  # a simulator started before must not lend its device
     "$sim" "$@" >"$work/sim.out" 2>"$work/sim.err" &
     sim_pid=$!
     xdrive_pids+=($sim_pid)
@@ -146,13 +147,20 @@ close_box() {
     wait_for 5 bash -c "! xdotool search --onlyvisible --name '^$1\$' >/dev/null 2>&1"
 }
 
-# open_swing: Ctrl+K in the console opens the compass swing window; sets `swing`.
+# open_swing: Ctrl+K typed into the console opens the compass swing window; sets `swing`. The
+# keys go to the focused window, so they are typed again (opening it twice shows the same
+# window) until the console has had the focus to take them.
 open_swing() {
-    xdotool windowfocus "$window" 2>/dev/null || true
-    xdotool key --window "$window" ctrl+k
-    wait_for 10 bash -c "xdotool search --onlyvisible --name 'Compass swing' >/dev/null 2>&1" ||
-        return 1
-    swing=$(xdotool search --onlyvisible --name 'Compass swing' | head -n 1)
+    local try
+    for try in 1 2 3 4 5; do
+        xdotool windowfocus --sync "$window" 2>/dev/null || true
+        xdotool key ctrl+k
+        if wait_for 3 bash -c "xdotool search --onlyvisible --name 'Compass swing' >/dev/null 2>&1"; then
+            swing=$(xdotool search --onlyvisible --name 'Compass swing' | head -n 1)
+            return 0
+        fi
+    done
+    return 1
 }
 # swing_count: how many stops the swing window's title says are taken.
 swing_count() {
