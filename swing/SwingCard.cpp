@@ -38,7 +38,7 @@ void ClearChart(QChart* chart) {
     chart->removeAllSeries();
     for (QAbstractAxis* axis : chart->axes()) {
         chart->removeAxis(axis);
-        delete axis;
+        axis->deleteLater();  // the chart's child still; gone once this event is over
     }
 }
 

@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include "Angles.h"
 #include "NewFile.h"
@@ -33,7 +34,9 @@ constexpr std::int64_t kEvaluateEveryNs = 100'000'000;  // the live figures, ten
 constexpr std::int64_t kTiltEveryNs = 500'000'000;      // the tilt analysis, twice a second
 constexpr double kLevelDegrees = 2.0;                   // a reading this close to level is level
 constexpr std::size_t kMaxTiltReadings = 200'000;
-constexpr double kFarFromReference = 20.0;  // a take this far off its reference is doubtful
+constexpr double kFarFromReference = 20.0;
+constexpr double kRadians =
+    std::numbers::pi / 180.0;  // a take this far off its reference is doubtful
 const std::array<int, 4> kScheduleCounts = {4, 8, 12, 24};
 
 QString Heading(double degrees) {
@@ -971,8 +974,8 @@ void SwingWindow::AnalyseTiltNow() {
     std::size_t level = 0;
     for (const TiltReading& r : m_tiltReadings) {
         if (r.tilt <= kLevelDegrees) {
-            sumSin += std::sin(r.heading * M_PI / 180.0);
-            sumCos += std::cos(r.heading * M_PI / 180.0);
+            sumSin += std::sin(r.heading * kRadians);
+            sumCos += std::cos(r.heading * kRadians);
             ++level;
         }
     }
@@ -980,7 +983,7 @@ void SwingWindow::AnalyseTiltNow() {
     m_tilt.reset();
     std::vector<TiltSample> samples;
     if (level > 0 && std::hypot(sumSin, sumCos) > 1e-9 * static_cast<double>(level)) {
-        m_tiltReference = WrapHeading(std::atan2(sumSin, sumCos) * 180.0 / M_PI);
+        m_tiltReference = WrapHeading(std::atan2(sumSin, sumCos) / kRadians);
         for (const TiltReading& r : m_tiltReadings)
             samples.push_back({r.tilt, WrapSigned(r.heading - *m_tiltReference)});
         m_tilt = AnalyseTilt(samples, m_tiltTolerance);

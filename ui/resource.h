@@ -3,16 +3,18 @@
 // Resource and control ids of the main window (template 102) and its pictures.
 constexpr int IDD_ABOUTBOX = 100;
 constexpr int IDD_COMPASS_DIALOG = 102;
-constexpr int IDM_ABOUTBOX = 0x0010;     // command of the About item in the window's menu
-constexpr int IDM_LIVEPLOT = 0x0020;     // command of the Live plot item in the window's menu
-constexpr int IDM_SWING = 0x0030;        // the Compass swing item
-constexpr int IDM_DECLINATION = 0x0040;  // the Declination from position item
-constexpr int IDR_MAINFRAME = 128;       // application icon
-constexpr int IDI_PORT_CLOSED = 151;     // white disc
-constexpr int IDI_PORT_OPEN = 152;       // red disc
+constexpr int IDM_ABOUTBOX = 0x0010;  // command of the About item in the window's menu
+constexpr int IDM_LIVEPLOT = 0x0020;  // command of the Live plot item in the window's menu
+constexpr int IDR_MAINFRAME = 128;    // application icon
+constexpr int IDI_PORT_CLOSED = 151;  // white disc
+constexpr int IDI_PORT_OPEN = 152;    // red disc
 constexpr int IDB_BACKDROP = 148;
 constexpr int IDB_LOGO = 176;
 constexpr int IDB_CALIBRATION = 177;
+
+// Commands of the window menu's Compass swing and Declination from position items.
+constexpr int IDM_SWING = 0x0030;
+constexpr int IDM_DECLINATION = 0x0040;
 
 constexpr int IDC_COMBO_PORT = 1000;
 constexpr int IDC_COMBO_BAUD = 1001;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <numbers>
 #include <random>
 #include <sstream>
 #include <string>
@@ -303,7 +304,9 @@ TEST(TiltCheck, BandsOfTiltAndTheLargestHeadingChangeInEach) {
     EXPECT_NEAR(TiltAngle(30, 0), 30.0, 1e-9);
     EXPECT_NEAR(TiltAngle(0, -45), 45.0, 1e-9);
     EXPECT_NEAR(TiltAngle(30, 40),
-                std::acos(std::cos(M_PI / 6) * std::cos(M_PI * 40 / 180)) * 180 / M_PI, 1e-9);
+                std::acos(std::cos(std::numbers::pi / 6) * std::cos(std::numbers::pi * 40 / 180)) *
+                    180 / std::numbers::pi,
+                1e-9);
 
     // A compass off by 0.05 degrees per degree of tilt, tilted from level to 34 degrees.
     std::vector<TiltSample> samples;
