@@ -441,8 +441,7 @@ bool SwingWindow::SetReference(const QString& text) {
         if (!value || *value < 0.0 || *value > 360.0) {
             Say(QStringLiteral("“%1” is not a reference heading: type the magnetic heading of "
                                "stop %2 in degrees from 0 to 360; nothing was changed.")
-                    .arg(text.trimmed())
-                    .arg(i + 1));
+                    .arg(text.trimmed(), QString::number(i + 1)));
             m_reference->setFocus();
             m_reference->selectAll();
             return false;
@@ -451,8 +450,7 @@ bool SwingWindow::SetReference(const QString& text) {
         typed = true;
         if (*value == 360.0 || (*value == 0.0 && std::signbit(*value)))
             note = QStringLiteral("%1 is north: stop %2 takes 000.0°. ")
-                       .arg(text.trimmed())
-                       .arg(i + 1);
+                       .arg(text.trimmed(), QString::number(i + 1));
     }
     for (std::size_t k = 0; k < m_slots.size(); ++k) {
         if (static_cast<int>(k) != i &&

@@ -261,6 +261,8 @@ TEST_F(SwingTest, TypedReferencesAndSchedulesAndWhatIsRefused) {
          QStringLiteral("“400” is not a reference heading")},
         {1, QStringLiteral("-3"), QStringLiteral("-3"), 46.2, true,
          QStringLiteral("“-3” is not a reference heading")},
+        {1, QStringLiteral("%2"), QStringLiteral("%2"), 46.2, true,
+         QStringLiteral("“%2” is not a reference heading: type the magnetic heading of stop 2")},
         {2, QStringLiteral("45.5°"), QStringLiteral("045.5"), 45.5, true,
          QStringLiteral("Stops 2 and 3 are both at 045.5°: two stops at one heading")},
         {1, QString(), QStringLiteral("045.0"), 45.0, false, QStringLiteral("Stops 2 and 3 are")},
