@@ -3,7 +3,7 @@
 # deviation: the swing window (Ctrl+K) takes its eight stops by itself, its fit recovers the
 # simulator's five coefficients, and the CSV and the card (PDF and PNG) are exported by keys.
 # usage: swing_e2e.sh TORVA_BINARY SIMULATOR TORVA_DECODE (the decoder is not used here)
-# TORVA_E2E_SHOT=FILE keeps a screenshot of the swing window, TORVA_E2E_KEEP=DIR the exports.
+# TORVA_SWING_KEEP=DIR keeps the exports and a screenshot of the swing window there.
 set -euo pipefail
 
 torva=$1
@@ -29,7 +29,6 @@ pass "Ctrl+K opened the swing window: $(xdotool getwindowname "$swing")"
 wait_for 90 swing_taken 8 || fail "the swing took $(swing_count) of 8 stops in 90 s"
 pass "eight stops taken automatically"
 shot_window "$swing" "$work/swing.png"
-[ -n "${TORVA_E2E_SHOT:-}" ] && cp "$work/swing.png" "$TORVA_E2E_SHOT"
 
 # Export by the buttons' keys: Alt+C for the CSV, Alt+P for the card.
 comdata=$work/home/COMDATA
@@ -70,7 +69,10 @@ size=$($identify -format '%wx%h' "$png")
 dark=$($convert "$png" -colorspace gray -threshold 50% -format '%[fx:int(w*h*(1-mean))]' info:)
 [ "$dark" -gt 20000 ] || fail "the card picture has only $dark dark pixels"
 pass "the card is a one-page A4 PDF and a ${size} picture with $dark dark pixels"
-[ -n "${TORVA_E2E_KEEP:-}" ] && mkdir -p "$TORVA_E2E_KEEP" && cp "$csv" "$pdf" "$png" "$TORVA_E2E_KEEP/"
+if [ -n "${TORVA_SWING_KEEP:-}" ]; then
+    mkdir -p "$TORVA_SWING_KEEP"
+    cp "$csv" "$pdf" "$png" "$work/swing.png" "$TORVA_SWING_KEEP/"
+fi
 
 xdotool windowfocus --sync "$swing" 2>/dev/null || true
 xdotool key Escape
