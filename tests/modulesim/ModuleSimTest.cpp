@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +21,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "DeviceLink.h"
 
 namespace {
 
@@ -50,7 +54,7 @@ public:
                ReadSome(::fileno(m_out), &c, 1, Clock::now() + 10s) > 0)
             lines += static_cast<char>(c);
         std::istringstream(lines) >> m_pid >> path;
-        m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        Reopen(path);
     }
     ~Sim() {
         if (m_out && m_pid > 0)
@@ -66,6 +70,35 @@ public:
         while ((n = ReadSome(::fileno(m_out), buf, sizeof buf, Clock::now() + timeout)) > 0) {
         }
         return n < 0 ? WEXITSTATUS(::pclose(std::exchange(m_out, nullptr))) : -1;
+    }
+    // Opens the device anew (after a replug, under its link).
+    void Reopen(const std::string& device) {
+        ::close(m_fd);
+        m_buffer.clear();
+        m_fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    }
+    // The next line the simulator prints (a device path), empty when none comes in time.
+    std::string NextLine(std::chrono::milliseconds timeout) {
+        std::string line;
+        std::uint8_t c = 0;
+        const auto deadline = Clock::now() + timeout;
+        while (ReadSome(::fileno(m_out), &c, 1, deadline) > 0 && c != '\n')
+            line += static_cast<char>(c);
+        return line;
+    }
+    // Sets the line speed on the device side, as a console does; the simulator reads it there.
+    void SetSpeed(speed_t speed) {
+        termios tio{};
+        ASSERT_EQ(::tcgetattr(m_fd, &tio), 0);
+        ::cfsetspeed(&tio, speed);
+        ASSERT_EQ(::tcsetattr(m_fd, TCSANOW, &tio), 0);
+    }
+    void Terminate() { ::kill(m_pid, SIGTERM); }
+    // Whatever arrives within `window`, taken out of the buffer.
+    Bytes Drain(std::chrono::milliseconds window) {
+        while (Fill(Clock::now() + window) > 0) {
+        }
+        return std::exchange(m_buffer, {});
     }
     void Write(const Bytes& bytes) {
         EXPECT_EQ(::write(m_fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
@@ -385,10 +418,216 @@ TEST(ModuleSim, AModeReportsTheRunningCountEveryTwoSeconds) {
         EXPECT_NE(report.find(line), std::string::npos) << line << " in:\n" << report;
 }
 
-TEST(ModuleSim, RunSetsTorvaCom1AndPassesTheExitStatus) {
-    Sim run("--run /bin/sh -c 'test -c \"$TORVA_COM1\" && echo \"$TORVA_COM1\"; exit 7'");
+// A reading of --fixed 1,2,3 from `address`.
+Bytes Reading123(std::uint8_t address) {
+    return Request(address, 0x84, {0x00, 0x01, 0x00, 0x00, 0x02, 0x00, 0x00, 0x03, 0x00});
+}
+
+const Bytes kSilence;
+const Bytes kGarbage{0xFF};  // stands for 1 to 6 bytes that hold no frame
+
+struct LineStep {
+    speed_t speed;  // the console's line speed
+    Bytes request;
+    Bytes answer;  // kSilence, kGarbage or the frame
+};
+
+struct LineScript {
+    const char* name;
+    const char* args;
+    std::vector<LineStep> steps;
+};
+
+void PrintTo(const LineScript& script, std::ostream* out) {
+    *out << script.name;
+}
+
+class Line : public ::testing::TestWithParam<LineScript> {};
+
+TEST_P(Line, OnlyItsAddressAtItsSpeedGetsAnAnswer) {
+    Sim sim(GetParam().args);
+    int index = 0;
+    for (const LineStep& step : GetParam().steps) {
+        sim.SetSpeed(step.speed);
+        sim.Write(step.request);
+        const std::string where = "step " + std::to_string(index++) + ": " + Hex(step.request);
+        if (step.answer == kSilence) {
+            EXPECT_TRUE(sim.QuietFor(300ms)) << where;
+        } else if (step.answer == kGarbage) {
+            const Bytes garbage = sim.Drain(300ms);
+            EXPECT_TRUE(garbage.size() >= 1 && garbage.size() <= 6)
+                << where << ": " << Hex(garbage);
+        } else {
+            const auto frame = sim.NextFrame();
+            EXPECT_EQ(frame ? Hex(*frame) : "", Hex(step.answer)) << where;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ModuleSim, Line,
+    ::testing::Values(
+        LineScript{"AddressAndSpeedMoveAfterTheirAnswers",
+                   "--address 37 --speed 4800 --fixed 1,2,3",
+                   {{B4800, Request(37, 0x04), Reading123(37)},
+                    {B4800, Request(36, 0x04), kSilence},
+                    {B9600, Request(37, 0x04), kSilence},
+                    {B2400, Request(37, 0x04), kSilence},
+                    {B4800, Request(37, 0x0F, {5}), Request(37, 0x8F, {0x00})},
+                    {B4800, Request(37, 0x04), kSilence},
+                    {B4800, Request(5, 0x04), Reading123(5)},
+                    {B4800, Request(5, 0x0B, {5}), Request(5, 0x8B, {0x00})},  // to 115200
+                    {B4800, Request(5, 0x04), kSilence},
+                    {B115200, Request(5, 0x04), Reading123(5)},
+                    {B115200, Request(5, 0x0B, {6}), Request(5, 0x8B, {0x01})},  // no such speed
+                    {B115200, Request(5, 0x04), Reading123(5)}}},
+        LineScript{"GarbageAtAWrongSpeedOnly",
+                   "--address 3 --speed 2400 --garbage-on-mismatch --fixed 1,2,3",
+                   {{B9600, Request(3, 0x04), kGarbage},
+                    {B115200, Request(200, 0x04), kGarbage},
+                    {B2400, Request(3, 0x04), Reading123(3)},
+                    {B2400, Request(4, 0x04), kSilence}}},
+        LineScript{"AnySpeedWithoutASpeedOfItsOwn",
+                   "--fixed 1,2,3",
+                   {{B2400, Request(0, 0x04), Reading123(0)},
+                    {B115200, Request(0, 0x0B, {0}), Request(0, 0x8B, {0x00})},
+                    {B9600, Request(0, 0x04), Reading123(0)},
+                    {B9600, Request(1, 0x04), kSilence}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ModuleSim, ALineSpeedTakesTenBitsAByte) {
+    const struct {
+        int speed;
+        speed_t code;
+    } speeds[] = {{2400, B2400}, {4800, B4800}, {9600, B9600}};
+    for (const auto& [speed, code] : speeds) {
+        // A read request (5 bytes) and its answer (14 bytes) cross the line one after the other.
+        Sim sim("--speed " + std::to_string(speed));
+        sim.SetSpeed(code);
+        const auto sent = Clock::now();
+        sim.Write(Request(0, 0x04));
+        ExpectReading(sim.NextFrame(), 0);
+        EXPECT_GE(Clock::now() - sent, std::chrono::microseconds(19LL * 10 * 1'000'000 / speed))
+            << speed;
+    }
+    // Automatic output faster than the line: the frames take the line's time at least, counted
+    // from before the simulator was started.
+    const auto started = Clock::now();
+    Sim streaming("--speed 2400 --auto 100");
+    streaming.SetSpeed(B2400);
+    for (int i = 0; i < 25; ++i)
+        ExpectReading(streaming.NextFrame(), 0);
+    EXPECT_GE(Clock::now() - started, std::chrono::microseconds(25LL * 14 * 10 * 1'000'000 / 2400));
+}
+
+std::string LinkTarget(const std::string& link) {
+    char buf[256];
+    const ssize_t n = ::readlink(link.c_str(), buf, sizeof buf);
+    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+}
+
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+TEST(ModuleSim, LinkReplacesOnlyAnEarlierLinkToAPseudoTerminal) {
+    const TempFile file("not-a-link", "keep me");
+    const TempFile other("other-link", "");
+    std::remove(other.path.c_str());
+    ASSERT_EQ(::symlink("/dev/null", other.path.c_str()), 0);
+    const TempFile stale("stale-link", "");
+    std::remove(stale.path.c_str());
+    ASSERT_EQ(::symlink("/dev/pts/4242", stale.path.c_str()), 0);
+    const TempFile fresh("fresh-link", "");
+    std::remove(fresh.path.c_str());
+    const std::string folder = ::testing::TempDir();
+
+    const struct {
+        std::string link;
+        bool made;
+        std::string after;  // the link's target afterwards, or the file's text
+    } cases[] = {
+        {fresh.path, true, "/dev/pts/7"},
+        {stale.path, true, "/dev/pts/7"},
+        {other.path, false, "/dev/null"},
+        {file.path, false, "keep me"},
+        {folder, false, ""},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        EXPECT_EQ(modulesim::PointLink(c.link, "/dev/pts/7", error), c.made) << c.link;
+        EXPECT_EQ(c.link == file.path ? file.Read() : LinkTarget(c.link), c.after) << c.link;
+        EXPECT_EQ(error.empty(), c.made) << error;
+    }
+    // Removed only while it still points where it was made to.
+    modulesim::RemoveLink(stale.path, "/dev/pts/8");
+    EXPECT_EQ(LinkTarget(stale.path), "/dev/pts/7");
+    modulesim::RemoveLink(stale.path, "/dev/pts/7");
+    EXPECT_FALSE(Exists(stale.path));
+
+    const TempFile log("link.log", "");
+    Sim refused("--link '" + file.path + "' 2>'" + log.path + "'");
+    EXPECT_EQ(refused.path, "");
+    EXPECT_EQ(refused.WaitExit(5s), 1);
+    EXPECT_EQ(file.Read(), "keep me");
+    EXPECT_EQ(log.Read(), "torva-sim: --link " + file.path +
+                              " exists and is not a link to a pseudo-terminal; left as it is\n");
+}
+
+TEST(ModuleSim, ReplugComesBackUnderItsLinkAsTheSameModule) {
+    const TempFile link("replug-link", "");
+    std::remove(link.path.c_str());
+    Sim sim("--address 9 --speed 9600 --fixed 1,2,3 --link '" + link.path + "' --replug-after 2,1");
+    EXPECT_EQ(LinkTarget(link.path), sim.path);
+    sim.SetSpeed(B9600);
+    sim.Write(Request(9, 0x0F, {12}));
+    EXPECT_EQ(Hex(sim.NextFrame().value_or(Bytes{})), Hex(Request(9, 0x8F, {0x00})));
+    sim.Write(Request(12, 0x0B, {4}));
+    EXPECT_EQ(Hex(sim.NextFrame().value_or(Bytes{})), Hex(Request(12, 0x8B, {0x00})));
+
+    ssize_t n = 0;
+    while ((n = sim.Fill(Clock::now() + 5s)) > 0) {
+    }
+    ASSERT_LT(n, 0) << "the device did not go";
+    // Gone with its device, as a link to a pulled adapter is.
+    const auto deadline = Clock::now() + 500ms;
+    while (Exists(link.path) && Clock::now() < deadline)
+        ::poll(nullptr, 0, 5);
+    EXPECT_FALSE(Exists(link.path));
+
+    const std::string back = sim.NextLine(5s);
+    EXPECT_TRUE(std::regex_match(back, std::regex("/dev/pts/[0-9]+"))) << back;
+    EXPECT_NE(back, sim.path);
+    EXPECT_EQ(LinkTarget(link.path), back);
+    sim.Reopen(link.path);
+    sim.SetSpeed(B9600);
+    sim.Write(Request(12, 0x04));
+    EXPECT_TRUE(sim.QuietFor(300ms)) << "the module forgot its speed";
+    sim.SetSpeed(B38400);
+    sim.Write(Request(9, 0x04));
+    sim.Write(Request(12, 0x04));
+    EXPECT_EQ(Hex(sim.NextFrame().value_or(Bytes{})), Hex(Reading123(12)));
+    EXPECT_TRUE(sim.QuietFor(300ms));
+
+    sim.Terminate();
+    EXPECT_EQ(sim.WaitExit(5s), 0);
+    EXPECT_FALSE(Exists(link.path)) << "the link outlived the simulator";
+}
+
+TEST(ModuleSim, RunSetsTorvaCom1ToTheDeviceOrItsLinkAndPassesTheExitStatus) {
+    const char* command =
+        "--run /bin/sh -c 'test -c \"$TORVA_COM1\" && echo \"$TORVA_COM1\"; exit 7'";
+    Sim run(command);
     EXPECT_TRUE(std::regex_match(run.path, std::regex("/dev/pts/[0-9]+"))) << run.path;
     EXPECT_EQ(run.WaitExit(5s), 7);
+
+    const TempFile link("run-link", "");
+    std::remove(link.path.c_str());
+    Sim linked("--link '" + link.path + "' " + command);
+    EXPECT_EQ(linked.path, link.path);
+    EXPECT_EQ(linked.WaitExit(5s), 7);
+    EXPECT_FALSE(Exists(link.path));
 }
 
 }  // namespace

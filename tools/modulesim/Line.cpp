@@ -32,17 +32,69 @@ void Line::Send(const std::vector<Bytes>& frames, Clock::time_point now) {
             stream.back() = static_cast<std::uint8_t>(stream.back() + 1);
         frameEnds.push_back(stream.size());
     }
-    m_pending += stream.size();
+    Queue(std::move(stream), frameEnds, now);
+}
 
-    if (!m_faults.split) {
-        m_chunks.push_back({now, std::move(stream), 0, static_cast<long long>(frames.size())});
+void Line::SendGarbage(std::size_t count, Clock::time_point now) {
+    std::uniform_int_distribution<int> value(0, 255);
+    Bytes stream(count);
+    for (std::uint8_t& b : stream)
+        b = static_cast<std::uint8_t>(value(m_random));
+    Queue(std::move(stream), {}, now);
+}
+
+std::size_t Line::GarbageBurst() {
+    return static_cast<std::size_t>(std::uniform_int_distribution<int>(1, 6)(m_random));
+}
+
+void Line::Clear() {
+    m_chunks.clear();
+    m_pending = 0;
+    m_blocked = false;
+    m_lastDue = {};
+    m_lineFree = {};
+}
+
+Line::Clock::time_point Line::Occupy(std::size_t count, Clock::time_point now) {
+    m_lineFree = std::max(m_lineFree, now) + m_byteTime * static_cast<Clock::rep>(count);
+    return m_lineFree;
+}
+
+void Line::Queue(Bytes stream, const std::vector<std::size_t>& frameEnds, Clock::time_point now) {
+    if (stream.empty())
+        return;
+    m_pending += stream.size();
+    const bool paced = m_byteTime > Clock::duration::zero();
+    if (!m_faults.split && !paced) {
+        m_chunks.push_back({now, std::move(stream), 0, static_cast<long long>(frameEnds.size())});
         return;
     }
-    // One write per byte on a steady schedule, never faster than the gap.
+    if (!m_faults.split) {
+        // One write per frame (with the noise before it), due when its last byte has arrived;
+        // bytes after the last frame's end go as one more piece.
+        std::size_t from = 0;
+        auto piece = [&](std::size_t to, long long frames) {
+            m_chunks.push_back({Occupy(to - from, now),
+                                Bytes(stream.begin() + static_cast<std::ptrdiff_t>(from),
+                                      stream.begin() + static_cast<std::ptrdiff_t>(to)),
+                                0, frames});
+            from = to;
+        };
+        for (std::size_t end : frameEnds)
+            piece(end, 1);
+        if (from < stream.size())
+            piece(stream.size(), 0);
+        return;
+    }
+    // One write per byte on a steady schedule, never faster than the gap nor than the line.
     auto end = frameEnds.begin();
     for (std::size_t i = 0; i < stream.size(); ++i) {
-        const Clock::time_point due =
+        Clock::time_point due =
             m_lastDue == Clock::time_point{} ? now : std::max(now, m_lastDue + m_faults.splitGap);
+        if (paced) {
+            due = std::max(due, Occupy(1, now));
+            m_lineFree = due;
+        }
         m_lastDue = due;
         long long ending = 0;
         if (end != frameEnds.end() && *end == i + 1) {

@@ -26,7 +26,6 @@ constexpr std::uint8_t kCalAMode = 0x44;
 constexpr std::uint8_t kCalManual = 0x45;
 
 constexpr std::uint8_t kCalError = 0xFF;
-constexpr std::array<int, 6> kBaudRates{2400, 4800, 9600, 19200, 38400, 115200};
 
 // Which calibration step a request is; 0 for the others.
 unsigned StepOf(std::uint8_t command) {
@@ -226,11 +225,13 @@ Outcome Module::Handle(const Bytes& request, double seconds) {
         case kBaud: {
             if (payload.empty())
                 return {{}, "baud without index, ignored"};
-            const bool valid = payload[0] < kBaudRates.size();
+            const bool valid = payload[0] < kSpeeds.size();
             const bool ok = valid && !m_behaviour.fail;
             out.answers.push_back(Answer(command, {static_cast<std::uint8_t>(ok ? 0x00 : 0x01)}));
-            out.note = valid ? "baud " + std::to_string(kBaudRates[payload[0]])
+            out.note = valid ? "baud " + std::to_string(kSpeeds[payload[0]])
                              : "baud index " + std::to_string(payload[0]) + " refused";
+            if (ok && m_speed)
+                m_speed = kSpeeds[payload[0]];
             break;
         }
         case kAddress:

@@ -41,6 +41,9 @@ std::optional<unsigned> ParseCalSteps(const std::string& list);
 // Z = min(100, 7n) percent.
 std::array<std::uint8_t, 3> Coverage(int samples);
 
+// The module's line speeds in bit/s; a baud request names one by its index.
+inline constexpr std::array<int, 6> kSpeeds{2400, 4800, 9600, 19200, 38400, 115200};
+
 // A-mode takes a sample every this many seconds and reports the count every kReportInterval.
 inline constexpr double kSampleInterval = 0.25;
 inline constexpr double kReportInterval = 2.0;
@@ -106,6 +109,10 @@ public:
     std::uint8_t Address() const { return m_address; }
     bool AutoOutput() const { return m_autoOutput; }
     void SetAutoOutput(bool on) { m_autoOutput = on; }
+    // The line speed the module works at; nothing while it takes any speed. A successful baud
+    // request moves a module that has a speed to the new one (its answer goes out at the old).
+    std::optional<int> Speed() const { return m_speed; }
+    void SetSpeed(std::optional<int> speed) { m_speed = speed; }
 
 private:
     Bytes Answer(std::uint8_t command, const Bytes& payload) const;
@@ -117,6 +124,7 @@ private:
     std::uint8_t m_address;
     ModuleBehaviour m_behaviour;
     bool m_autoOutput = false;
+    std::optional<int> m_speed;
     double m_declination = 0;
     int m_samples = 0;
     bool m_autoSampling = false;  // A-mode is on

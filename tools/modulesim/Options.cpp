@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -95,11 +96,26 @@ SYNOPSIS
 
 DESCRIPTION
     Plays the compass module on a pseudo-terminal, as test equipment for the TORVA console
-    and its tools. Prints the device path (/dev/pts/N) on its own line, or with --run starts
-    COMMAND with TORVA_COM1 set to the device and ends with COMMAND's exit status.
+    and its tools. Prints the device path (/dev/pts/N) on its own line (after --replug-after
+    brings the device back, its new path on another line), or with --run starts COMMAND with
+    TORVA_COM1 set to the device (to the --link when one is given) and ends with COMMAND's
+    exit status.
 
 OPTIONS
-    --address N        module address, 0..255 (default 0)
+    --address N        module address, 0..255 (default 0); the module answers only requests
+                       to its own address
+    --speed S          the module's line speed: 2400, 4800, 9600, 19200, 38400 or 115200. It
+                       understands only bytes sent at that speed (the speed the other side
+                       set on the device), sends at 10 bits a byte (a request's answer comes
+                       when request and answer would have crossed the line), and moves to
+                       the speed a successful baud request names once it has answered.
+                       Without --speed it takes any speed and sends at once, also after a
+                       baud request
+    --garbage-on-mismatch
+                       with --speed: bytes sent at a wrong speed get 1 to 6 random bytes back
+                       (the start byte 68 among them at times), and frames due while the
+                       speeds differ go out as random bytes of the same length. Without it
+                       nothing crosses the line while the speeds differ
     --auto RATE        start in automatic output, RATE frames per second
     --rate RATE        automatic-output rate when it is switched on by request, and the
                        replay rate (default 10)
@@ -139,13 +155,25 @@ OPTIONS
                        (00 in the request's code plus 0x80)
     --bad-checksum     every frame sent carries a checksum one too high
     --noise            random bytes (never 68) before every frame
-    --seed N           seed for --noise and the turntable's noise (default 1)
+    --seed N           seed for --noise, --garbage-on-mismatch and the turntable's noise
+                       (default 1)
     --split            write frames one byte at a time, 2 ms apart
     --split-gap MS     --split with this gap between bytes (default 2)
     --silent           send nothing at all
     --delay MS         answer each request MS milliseconds after it arrived; answers keep
                        their order, and what the line sends after an answer waits for it
     --vanish-after S   close the device after S seconds (it disappears), then end
+    --replug-after S[,DOWN]
+                       after S seconds the device disappears as with --vanish-after, stays
+                       away DOWN seconds (default 1), then comes back, once, as a new
+                       pseudo-terminal (another /dev/pts/N) with the module as it was
+                       (address, speed, output mode, calibration); what fell due while it
+                       was away is lost
+    --link PATH        keep the symbolic link PATH pointing at the device, as a stable name
+                       such as /dev/serial/by-id gives an adapter: made at the start, removed
+                       while the device is away and at the end. An earlier link to a
+                       pseudo-terminal (left by a killed run) is replaced; any other file
+                       at PATH is left alone and the simulator ends with status 1
     --stats            on exit print "frames sent: N" to stderr (every frame written out
                        whole, answers included)
     --verbose          log requests and line-speed changes to stderr
@@ -155,7 +183,8 @@ OPTIONS
 
 ANSWERS
     Read 04 -> 84 (pitch, roll, heading, packed BCD); zero 05 -> 85; baud 0B -> 8B (index
-    0..5, others refused); address 0F -> 8F from the old address, then the new one holds.
+    0..5, others refused; with --speed the module then moves to that speed); address 0F ->
+    8F from the old address, then the new one holds.
     Output mode 0C 01 starts and 0C 00 stops automatic output. Requests for another address
     are ignored, except the declination request 06, which every module takes.
 
@@ -168,8 +197,8 @@ CALIBRATION
 
 EXIT STATUS
     0     ended by SIGINT, SIGTERM, --duration or --vanish-after
-    1     the pseudo-terminal could not be made, or (without --run) its path could not be
-          printed: standard output closed or failing
+    1     the pseudo-terminal or the --link could not be made, or (without --run) its
+          path could not be printed: standard output closed or failing
     2     wrong usage, or the --replay file cannot be read or holds no reading frame
     127   the --run command could not be started
     Under --run the status is COMMAND's own (128 + the signal when a signal ended it).
@@ -179,6 +208,7 @@ EXAMPLES
     torva-sim --run torva
     torva-sim --fixed 12.5,-3.25,271.4 --run torva-read --count 5
     torva-sim --replay ~/COMDATA/Rec00.txt --loop --run torva
+    torva-sim --address 37 --speed 4800 --link /tmp/module --replug-after 5,2 --run torva
 
 SEE ALSO
     torva(1), torva-read(1), torva-decode(1)
@@ -260,6 +290,41 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         } else if (arg == "--vanish-after") {
             if (!amount(options.vanishAfter, "seconds"))
                 return std::nullopt;
+        } else if (arg == "--replug-after") {
+            const auto text = value();
+            if (!text)
+                return std::nullopt;
+            const std::size_t comma = text->find(',');
+            const auto after = ParseNumber(text->substr(0, comma));
+            const auto down = comma == std::string::npos ? std::optional(options.replugDown)
+                                                         : ParseNumber(text->substr(comma + 1));
+            if (!after || !down || *after < 0 || *down < 0) {
+                error = "--replug-after: expected SECONDS or SECONDS,DOWN: " + *text;
+                return std::nullopt;
+            }
+            options.replugAfter = *after;
+            options.replugDown = *down;
+        } else if (arg == "--speed") {
+            const auto text = value();
+            if (!text)
+                return std::nullopt;
+            const auto speed = ParseInteger(*text);
+            if (!speed || std::find(kSpeeds.begin(), kSpeeds.end(), *speed) == kSpeeds.end()) {
+                error = "--speed: expected 2400, 4800, 9600, 19200, 38400 or 115200: " + *text;
+                return std::nullopt;
+            }
+            options.speed = static_cast<int>(*speed);
+        } else if (arg == "--garbage-on-mismatch") {
+            options.garbageOnMismatch = true;
+        } else if (arg == "--link") {
+            const auto text = value();
+            if (!text)
+                return std::nullopt;
+            if (text->empty()) {
+                error = "--link needs a path";
+                return std::nullopt;
+            }
+            options.link = *text;
         } else if (arg == "--fixed") {
             const auto text = value();
             if (!text)
@@ -389,6 +454,10 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
     }
     if (options.loop && options.replay.empty()) {
         error = "--loop needs --replay";
+        return std::nullopt;
+    }
+    if (options.garbageOnMismatch && !options.speed) {
+        error = "--garbage-on-mismatch needs --speed";
         return std::nullopt;
     }
     return options;

@@ -16,6 +16,11 @@ struct Options {
     std::optional<long long> frames;    // automatic-output frames to send in all
     std::optional<double> duration;     // seconds until the simulator ends
     std::optional<double> vanishAfter;  // seconds until the device disappears
+    std::optional<double> replugAfter;  // seconds until the device goes away for a while
+    double replugDown = 1.0;            // seconds it stays away before it comes back
+    std::optional<int> speed;           // the module's line speed; any speed when not given
+    bool garbageOnMismatch = false;     // a few garbage bytes for bytes at a wrong speed
+    std::string link;                   // a symbolic link kept pointing at the device
     bool fail = false;
     unsigned calError = 0;   // CalStep bits
     unsigned calSilent = 0;  // CalStep bits

@@ -19,6 +19,7 @@
 #include <string>
 #include <utility>
 
+#include "DeviceLink.h"
 #include "Line.h"
 #include "Module.h"
 #include "Wire.h"
@@ -32,6 +33,8 @@ using Clock = std::chrono::steady_clock;
 
 // Frames are lost, as on a line nobody reads, once this much waits unwritten.
 constexpr std::size_t kBacklogLimit = 64 * 1024;
+// A module with a line speed holds at most this much of its output back.
+constexpr std::chrono::milliseconds kMaxLineAhead{500};
 // At most this many automatic-output frames go into one write.
 constexpr long long kMaxBatch = 4096;
 
@@ -43,6 +46,7 @@ public:
     Fd& operator=(const Fd&) = delete;
 
     int Get() const { return m_fd; }
+    int Release() { return std::exchange(m_fd, -1); }
     void Reset(int fd = -1) {
         if (m_fd >= 0)
             ::close(m_fd);
@@ -136,14 +140,30 @@ public:
                             options.seed}),
           m_answerDelay(Seconds(options.delayMs / 1000.0)),
           m_autoBudget(options.frames.value_or(-1)),
-          m_replay(std::move(replay)) {}
+          m_replay(std::move(replay)) {
+        m_module.SetSpeed(options.speed);
+        UpdateByteTime();
+    }
+    ~Simulator() { DropLink(); }
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
 
     int Run();
 
 private:
-    bool OpenDevice();
+    bool MakePty();
+    bool OpenDevice(const std::string& avoid);
+    bool LinkDevice();
+    void DropLink();
     bool StartCommand();
     void Vanish();
+    void Unplug(Clock::time_point now);
+    void Plug(Clock::time_point now);
+    void SkipMissed(Clock::time_point now);
+    long LineSpeed() const;
+    bool SpeedsAgree() const;
+    void UpdateByteTime();
+    void Transmit(const std::vector<Bytes>& frames, Clock::time_point at);
     void StreamDue(Clock::time_point now);
     std::optional<Clock::time_point> NextAutoDue() const;
     void ReplayDue(Clock::time_point now);
@@ -151,6 +171,7 @@ private:
     void TickModule(Clock::time_point now);
     std::optional<Clock::time_point> NextModuleTick() const;
     void ReadRequests(Clock::time_point now);
+    bool LineFull(Clock::time_point now) const;
     void HandleSignals();
     void LogSpeed();
     double SecondsAt(Clock::time_point t) const {
@@ -166,6 +187,7 @@ private:
     Fd m_signalRead;
     Fd m_signalWrite;
     std::string m_slavePath;
+    std::string m_linkedTo;  // the device --link points at now, empty while there is no link
     Clock::time_point m_start;
     Clock::time_point m_autoStart;
     Clock::duration m_answerDelay;
@@ -178,9 +200,13 @@ private:
     bool m_stop = false;
     int m_status = 0;
     long m_speed = -2;
+    bool m_vanished = false;                      // gone for good
+    std::optional<Clock::time_point> m_unplugAt;  // --replug-after: when the device goes away
+    std::optional<Clock::time_point> m_returnAt;  // and when it comes back
+    Clock::time_point m_heardUntil{};  // when the last byte read would have crossed the line
 };
 
-bool Simulator::OpenDevice() {
+bool Simulator::MakePty() {
     m_master.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (m_master.Get() < 0 || ::grantpt(m_master.Get()) != 0 || ::unlockpt(m_master.Get()) != 0) {
         std::fprintf(stderr, "torva-sim: cannot create a pseudo-terminal: %s\n",
@@ -211,8 +237,42 @@ bool Simulator::OpenDevice() {
     return true;
 }
 
+// A device that comes back gets another path than `avoid`, as a replugged adapter may: the
+// pseudo-terminal numbered `avoid` is held while the next one is made.
+bool Simulator::OpenDevice(const std::string& avoid) {
+    Fd heldMaster;
+    Fd heldSlave;
+    if (!MakePty())
+        return false;
+    if (m_slavePath != avoid)
+        return true;
+    heldMaster.Reset(m_master.Release());
+    heldSlave.Reset(m_slave.Release());
+    return MakePty();
+}
+
+bool Simulator::LinkDevice() {
+    if (m_options.link.empty())
+        return true;
+    std::string error;
+    if (!PointLink(m_options.link, m_slavePath, error)) {
+        std::fprintf(stderr, "torva-sim: --link %s\n", error.c_str());
+        return false;
+    }
+    m_linkedTo = m_slavePath;
+    return true;
+}
+
+void Simulator::DropLink() {
+    if (m_linkedTo.empty())
+        return;
+    RemoveLink(m_options.link, m_linkedTo);
+    m_linkedTo.clear();
+}
+
 bool Simulator::StartCommand() {
-    if (::setenv("TORVA_COM1", m_slavePath.c_str(), 1) != 0)
+    const std::string& device = m_options.link.empty() ? m_slavePath : m_options.link;
+    if (::setenv("TORVA_COM1", device.c_str(), 1) != 0)
         return false;
     std::vector<char*> argv;
     for (const std::string& arg : m_options.run)
@@ -230,10 +290,93 @@ bool Simulator::StartCommand() {
 void Simulator::Vanish() {
     if (m_options.verbose)
         std::fprintf(stderr, "torva-sim: device closed\n");
+    m_vanished = true;
+    m_unplugAt.reset();
+    m_returnAt.reset();
     m_master.Reset();
     m_slave.Reset();
+    DropLink();
     if (m_child < 0)
         m_stop = true;
+}
+
+// The device goes as a pulled adapter does: its pseudo-terminal closes and the link goes with
+// it; the module keeps its state for when it comes back.
+void Simulator::Unplug(Clock::time_point now) {
+    if (m_options.verbose)
+        std::fprintf(stderr, "torva-sim: device gone for %g s\n", m_options.replugDown);
+    m_unplugAt.reset();
+    m_master.Reset();
+    m_slave.Reset();
+    DropLink();
+    m_line.Clear();
+    m_assembler = RequestAssembler();
+    m_heardUntil = {};
+    m_returnAt = now + Seconds(m_options.replugDown);
+}
+
+void Simulator::Plug(Clock::time_point now) {
+    m_returnAt.reset();
+    if (!OpenDevice(m_slavePath)) {
+        Vanish();
+        return;
+    }
+    LinkDevice();  // without the link the device is still there under its path
+    m_speed = -2;
+    LogSpeed();
+    if (m_options.verbose)
+        std::fprintf(stderr, "torva-sim: device back as %s\n", m_slavePath.c_str());
+    if (m_options.run.empty()) {
+        std::printf("%s\n", m_slavePath.c_str());
+        std::fflush(stdout);
+    }
+    SkipMissed(now);
+}
+
+// Frames that fell due while the device was away were sent to nobody.
+void Simulator::SkipMissed(Clock::time_point now) {
+    if (m_module.AutoOutput()) {
+        const double elapsed = SecondsAt(now) - SecondsAt(m_autoStart);
+        m_autoCount =
+            std::max(m_autoCount, static_cast<long long>(std::floor(elapsed * m_options.rate)) + 1);
+    }
+    if (!m_replay.empty()) {
+        long long missed = static_cast<long long>(std::floor(SecondsAt(now) * m_options.rate)) + 1;
+        if (!m_options.loop)
+            missed = std::min(missed, static_cast<long long>(m_replay.size()));
+        m_replayCount = std::max(m_replayCount, missed);
+    }
+}
+
+long Simulator::LineSpeed() const {
+    termios tio{};
+    if (::tcgetattr(m_master.Get(), &tio) != 0)
+        return -1;
+    return SpeedValue(::cfgetospeed(&tio));
+}
+
+// Both sides of the line at one speed; a module without a speed of its own takes any.
+bool Simulator::SpeedsAgree() const {
+    const std::optional<int> speed = m_module.Speed();
+    return !speed || LineSpeed() == *speed;
+}
+
+void Simulator::UpdateByteTime() {
+    const std::optional<int> speed = m_module.Speed();
+    m_line.SetByteTime(speed ? Seconds(10.0 / *speed) : Clock::duration::zero());
+}
+
+// What the module sends reaches the other side only at the module's speed; at another the
+// other side sees garbage (with --garbage-on-mismatch) or nothing.
+void Simulator::Transmit(const std::vector<Bytes>& frames, Clock::time_point at) {
+    if (SpeedsAgree()) {
+        m_line.Send(frames, at);
+    } else if (m_options.garbageOnMismatch) {
+        std::size_t count = 0;
+        for (const Bytes& frame : frames)
+            count += frame.size();
+        m_line.SendGarbage(count, at);
+    }
 }
 
 std::optional<Clock::time_point> Simulator::NextAutoDue() const {
@@ -250,8 +393,8 @@ void Simulator::StreamDue(Clock::time_point now) {
     long long due = static_cast<long long>(std::floor(elapsed * m_options.rate)) + 1 - m_autoCount;
     if (due <= 0)
         return;
-    if (m_line.PendingBytes() > kBacklogLimit || due > kMaxBatch) {
-        const long long lost = m_line.PendingBytes() > kBacklogLimit ? due : due - kMaxBatch;
+    if (LineFull(now) || due > kMaxBatch) {
+        const long long lost = LineFull(now) ? due : due - kMaxBatch;
         m_autoCount += lost;
         due -= lost;
     }
@@ -266,7 +409,7 @@ void Simulator::StreamDue(Clock::time_point now) {
             SecondsAt(m_autoStart) + static_cast<double>(m_autoCount + k) / m_options.rate;
         frames.push_back(m_module.ReadingFrame(t));
     }
-    m_line.Send(frames, now);
+    Transmit(frames, now);
     m_autoCount += due;
     if (m_autoBudget >= 0)
         m_autoBudget -= due;
@@ -290,8 +433,8 @@ void Simulator::ReplayDue(Clock::time_point now) {
         due = std::min(due, size - m_replayCount);
     if (due <= 0)
         return;
-    if (m_line.PendingBytes() > kBacklogLimit || due > kMaxBatch) {
-        const long long lost = m_line.PendingBytes() > kBacklogLimit ? due : due - kMaxBatch;
+    if (LineFull(now) || due > kMaxBatch) {
+        const long long lost = LineFull(now) ? due : due - kMaxBatch;
         m_replayCount += lost;
         due -= lost;
     }
@@ -299,7 +442,7 @@ void Simulator::ReplayDue(Clock::time_point now) {
     frames.reserve(static_cast<std::size_t>(std::max(due, 0LL)));
     for (long long k = 0; k < due; ++k)
         frames.push_back(m_replay[static_cast<std::size_t>((m_replayCount + k) % size)]);
-    m_line.Send(frames, now);
+    Transmit(frames, now);
     m_replayCount += due;
     if (m_options.verbose && !m_options.loop && m_replayCount >= size)
         std::fprintf(stderr, "torva-sim: replay ended after %lld frames\n", m_replayCount);
@@ -317,14 +460,19 @@ void Simulator::TickModule(Clock::time_point now) {
     if (m_options.verbose && !outcome.note.empty())
         std::fprintf(stderr, "torva-sim: %s\n", outcome.note.c_str());
     if (!m_options.silent)
-        m_line.Send(outcome.answers, now);
+        Transmit(outcome.answers, now);
+}
+
+// Frames are lost, as on a line nobody reads, once too much waits unwritten, or once a line
+// with a speed is taken for longer than the module would hold its output.
+bool Simulator::LineFull(Clock::time_point now) const {
+    return m_line.PendingBytes() > kBacklogLimit || m_line.BusyUntil() > now + kMaxLineAhead;
 }
 
 void Simulator::LogSpeed() {
-    termios tio{};
-    if (!m_options.verbose || ::tcgetattr(m_master.Get(), &tio) != 0)
+    if (!m_options.verbose)
         return;
-    const long speed = SpeedValue(::cfgetospeed(&tio));
+    const long speed = LineSpeed();
     if (speed != m_speed) {
         std::fprintf(stderr, "torva-sim: line speed %ld\n", speed);
         m_speed = speed;
@@ -340,7 +488,21 @@ void Simulator::ReadRequests(Clock::time_point now) {
         if (n <= 0)
             break;  // EAGAIN: all read; EIO cannot last while the slave is held
         LogSpeed();
+        if (!SpeedsAgree()) {
+            // Sent at another speed, the bytes reach the module as noise, and so does the end
+            // of a request it had begun to gather.
+            m_assembler = RequestAssembler();
+            if (m_options.verbose) {
+                std::fprintf(stderr, "torva-sim: %zd bytes at %ld bit/s, not understood at %d\n", n,
+                             LineSpeed(), *m_module.Speed());
+            }
+            if (m_options.garbageOnMismatch && !m_options.silent)
+                m_line.SendGarbage(m_line.GarbageBurst(), now);
+            continue;
+        }
         for (ssize_t i = 0; i < n; ++i) {
+            // With a line speed, a byte has arrived once its ten bits have crossed the line.
+            m_heardUntil = std::max(m_heardUntil, now) + m_line.ByteTime();
             const std::optional<Bytes> request = m_assembler.Feed(buf[i]);
             if (!request)
                 continue;
@@ -354,8 +516,11 @@ void Simulator::ReadRequests(Clock::time_point now) {
                 m_autoStart = now;
                 m_autoCount = 0;
             }
+            // The request came at the module's speed, and the answer goes out at it, even
+            // when the request moved the module to another.
             if (!m_options.silent)
-                m_line.Send(outcome.answers, now + m_answerDelay);
+                m_line.Send(outcome.answers, m_heardUntil + m_answerDelay);
+            UpdateByteTime();
         }
     }
 }
@@ -388,7 +553,7 @@ void Simulator::HandleSignals() {
 int Simulator::Run() {
     m_start = Clock::now();
     m_autoStart = m_start;
-    if (!OpenDevice() || !InstallSignals(m_signalRead, m_signalWrite))
+    if (!OpenDevice("") || !LinkDevice() || !InstallSignals(m_signalRead, m_signalWrite))
         return 1;
     m_module.SetAutoOutput(m_options.autoOutput);
     LogSpeed();
@@ -404,14 +569,20 @@ int Simulator::Run() {
     const std::optional<Clock::time_point> vanishAt =
         m_options.vanishAfter ? std::optional(m_start + Seconds(*m_options.vanishAfter))
                               : std::nullopt;
+    if (m_options.replugAfter)
+        m_unplugAt = m_start + Seconds(*m_options.replugAfter);
     const std::optional<Clock::time_point> endAt =
         m_options.duration ? std::optional(m_start + Seconds(*m_options.duration)) : std::nullopt;
     bool endReached = false;
 
     while (!m_stop) {
         const Clock::time_point now = Clock::now();
-        if (vanishAt && m_master.Get() >= 0 && now >= *vanishAt)
+        if (vanishAt && !m_vanished && now >= *vanishAt)
             Vanish();
+        if (m_unplugAt && now >= *m_unplugAt)
+            Unplug(now);
+        if (m_returnAt && now >= *m_returnAt)
+            Plug(now);
         if (endAt && !endReached && now >= *endAt) {
             endReached = true;
             if (m_child < 0)
@@ -442,8 +613,11 @@ int Simulator::Run() {
             consider(NextReplayDue());
             consider(NextModuleTick());
             consider(m_line.NextDue());
-            consider(vanishAt);
         }
+        if (!m_vanished)
+            consider(vanishAt);
+        consider(m_unplugAt);
+        consider(m_returnAt);
         if (!endReached)
             consider(endAt);
         int timeoutMs = -1;
