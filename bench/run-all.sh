@@ -10,7 +10,7 @@ if [ $# -ne 1 ]; then
     exit 2
 fi
 bench_dir="$1/bench"
-for program in bench_assembler bench_window bench_soak bench_decode_memory bench_plot; do
+for program in bench_assembler bench_ports bench_window bench_soak bench_decode_memory bench_plot; do
     if [ ! -x "$bench_dir/$program" ]; then
         echo "run-all.sh: $bench_dir/$program is missing: build with -DTORVA_BUILD_BENCH=ON" >&2
         exit 1
@@ -39,6 +39,26 @@ export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
             next
         }
         printf "%s: %.1f MB/s\n", label, $6 / 1e6
+        seen++
+    }
+    END { if (failed || seen == 0) exit 1 }'
+
+# Watching the machine's serial devices: the look the window takes once a second, and the
+# inventory a listing takes on demand (it reads every process's open files). CSV as above.
+"$bench_dir/bench_ports" --benchmark_format=csv 2>/dev/null | awk -F, '
+    NR == 1 { next }
+    {
+        name = $1
+        gsub(/"/, "", name)
+        if ($9 == "true") {
+            printf "%s: failed\n", name
+            failed = 1
+            next
+        }
+        if (name == "BM_WatcherLook")
+            printf "port watcher, one look at Com1-Com20 and the serial devices: %.0f us of CPU (%.3f%% of one core at one look a second)\n", $4, $4 / 1e4
+        else if (name == "BM_Inventory")
+            printf "port inventory, every serial device and who holds it: %.1f ms of CPU\n", $4
         seen++
     }
     END { if (failed || seen == 0) exit 1 }'
