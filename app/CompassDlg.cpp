@@ -4,61 +4,18 @@
 #include <QKeyEvent>
 #include <QShortcut>
 #include <algorithm>
-#include <array>
 #include <cstdio>
+#include <vector>
 
 #include "AboutDlg.h"
 #include "DeclinationDialog.h"
-#include "LineRules.h"
 #include "LivePlotWindow.h"
 #include "MainTemplate.h"
-#include "PortTable.h"
-#include "ReadingHistory.h"
-#include "Recording.h"
-#include "Response.h"
 #include "Styling.h"
 #include "SwingWindow.h"
-#include "TrafficLog.h"
 #include "resource.h"
 
 namespace {
-
-// Poll and calibration state shared by the poll tick, the buttons and the answers.
-std::uint8_t g_nPendingCommand = 0;   // 0 = none, 1..8 = a configuration button's code
-std::uint8_t g_bAutoOutput = 0;       // the module streams readings by itself
-std::uint8_t g_bSampleWait = 0;       // a manual calibration sample is awaited
-std::uint8_t g_nSampleWaitTicks = 0;  // poll ticks counted while waiting for it
-
-// Codes the configuration buttons leave for the next poll tick (0 = none).
-enum PendingCode : std::uint8_t {
-    kPendingSetZero = 1,
-    kPendingCancelZero,
-    kPendingSetAddress,
-    kPendingSetBaudRate,
-    kPendingAutoOut,
-    kPendingCatechism,
-    kPendingHorizon,
-    kPendingVertical,
-};
-
-constexpr int kSampleTimeoutTicks = 100;
-
-// Rows and output-mode effects of the pending-command codes 1..8.
-enum class OutputModeEffect { Unchanged, AnswerOnRequest, Automatic };
-struct PendingRow {
-    CommandRow row;
-    OutputModeEffect outputMode;
-};
-constexpr std::array<PendingRow, 8> kPendingRows = {{
-    {CMD_SET_ZERO, OutputModeEffect::Unchanged},
-    {CMD_CANCEL_ZERO, OutputModeEffect::Unchanged},
-    {CMD_SET_ADDRESS, OutputModeEffect::Unchanged},
-    {CMD_SET_BAUD, OutputModeEffect::Unchanged},
-    {CMD_AUTO_OUTPUT, OutputModeEffect::Automatic},
-    {CMD_ANSWER_MODE, OutputModeEffect::AnswerOnRequest},
-    {CMD_MOUNT_HORIZONTAL, OutputModeEffect::AnswerOnRequest},
-    {CMD_MOUNT_VERTICAL, OutputModeEffect::AnswerOnRequest},
-}};
 
 // A reading in one of the displays' printf formats.
 QString FormatReading(const char* format, double value) {
@@ -79,14 +36,6 @@ QString HeadingReading(double value) {
     if (value == 0.0)
         value = 0.0;
     return FormatReading("%.1f", value);
-}
-
-SendLogVariant LogVariantFor(CommandRow row) {
-    if (row == CMD_READ)
-        return SendLogVariant::ReadRequest;
-    if (row == CMD_SET_DECLINATION)
-        return SendLogVariant::Uncounted;
-    return SendLogVariant::Counted;
 }
 
 const HandlerEntry<CCompassDlg> kMessageMap[] = {
@@ -114,8 +63,6 @@ const HandlerEntry<CCompassDlg> kMessageMap[] = {
     {IDC_BTN_MANUAL, Notification::Clicked, &CCompassDlg::OnManual},
     {IDC_BTN_AMODE, Notification::Clicked, &CCompassDlg::OnAMode},
     {IDC_BTN_CAL_STOP, Notification::Clicked, &CCompassDlg::OnCalStop},
-    {IDC_MSCOMM, Notification::CommEvent, &CCompassDlg::OnCommMscomm},
-    {IDC_MSCOMM, Notification::DeviceLost, &CCompassDlg::OnDeviceLost},
     {IDC_COMBO_PORT, Notification::SelChange, &CCompassDlg::OnSelChangePort},
 };
 
@@ -127,12 +74,76 @@ CCompassDlg::CCompassDlg(QWidget* parent)
       m_hIcon(LoadIconResource(IDR_MAINFRAME)),
       m_brCalibration(kCalibrationRed) {
     BindHandlers(kMessageMap);
-    m_strFrameHex.reserve(256);
-    m_sendBytes.reserve(16);
+    // Requests carry what the fields held at their last commit.
+    m_session.setParameterSource([this] {
+        FrameParameters parameters;
+        parameters.address = m_nAddress;
+        parameters.newAddress = m_nNewAddress;
+        parameters.baudIndex = m_cboModuleBaud.GetCurSel();
+        parameters.declination = m_dDeclination;
+        return parameters;
+    });
+    ConnectSession();
 }
 
 CCompassDlg::~CCompassDlg() {
     DestroyWindow();
+}
+
+void CCompassDlg::ConnectSession() {
+    ModuleSession* session = &m_session;
+    // Every send but Set Mag.'s refreshes the fields; the declination line shows at the next.
+    connect(session, &ModuleSession::sent, this, [this](CommandRow row) {
+        if (row != CMD_SET_DECLINATION)
+            UpdateData(false);
+    });
+    connect(session, &ModuleSession::sendFailed, this,
+            [this](const LineFailure& failure) { ErrorBox(failure.description); });
+    connect(session, &ModuleSession::pollServed, this, &CCompassDlg::ShowReadings);
+    connect(session, &ModuleSession::inputTaken, this, [this] { UpdateData(false); });
+    connect(session, &ModuleSession::readingReceived, this,
+            [this](qint64, double pitch, double roll, double heading) {
+                m_dPitch = pitch;
+                m_dRoll = roll;
+                m_dHeading = heading;
+            });
+    connect(session, &ModuleSession::addressAccepted, this,
+            [this](quint32 address) { m_nAddress = address; });
+    connect(session, &ModuleSession::acknowledged, this, [this](quint8, bool success) {
+        if (success)
+            MessageBox(QStringLiteral("Successful!"), QStringLiteral("Success"));
+        else
+            MessageBox(QStringLiteral("Error!"), QStringLiteral("Error"));
+    });
+    connect(session, &ModuleSession::sampleCounted, this, [this](int samples) {
+        MessageBeep();
+        SetDlgItemText(IDC_STATIC_SAMPLES, QString::number(samples));
+        m_btnManual.EnableWindow(true);
+        m_btnManual.SetWindowText(QStringLiteral("Manual"));
+    });
+    connect(session, &ModuleSession::coverageReported, this,
+            [this](int x, int y, int z) { ShowCoverage(x, y, z); });
+    connect(session, &ModuleSession::calibrationSaved, this, [this] {
+        MessageBeep();
+        ShowCoverage(0, 0, 0);
+        SetDlgItemText(IDC_STATIC_SAMPLES, QStringLiteral("0"));
+    });
+    connect(session, &ModuleSession::calibrationFailed, this, &CCompassDlg::ShowCalibrationError);
+    connect(session, &ModuleSession::sampleTimedOut, this, [this] {
+        m_btnManual.EnableWindow(true);
+        MessageBox(QStringLiteral("Time out ! Try again!"), QStringLiteral("Try again"));
+    });
+    connect(session, &ModuleSession::frameRate, this, [this](int frames) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%4dHz", frames);
+        m_editRate.SetWindowText(QString::fromLatin1(text));
+    });
+    connect(session, &ModuleSession::deviceLost, this, &CCompassDlg::OnDeviceLost);
+    connect(session, &ModuleSession::recordingStopped, this, [this](RecordStop outcome) {
+        if (outcome != RecordStop::Stopped)
+            MessageBox(QStringLiteral("creat file is fail!!"));
+    });
+    connect(session, &ModuleSession::recordNotice, this, &CCompassDlg::ShowRecordNotice);
 }
 
 void CCompassDlg::DoDataExchange(CDataExchange* pDX) {
@@ -154,9 +165,11 @@ void CCompassDlg::DoDataExchange(CDataExchange* pDX) {
     DDX_Control(pDX, IDC_BTN_OPENCOM, m_btnOpenCom);
     DDX_Control(pDX, IDC_COMBO_PORT, m_cboPort);
     DDX_Control(pDX, IDC_COMBO_BAUD, m_cboBaud);
-    DDX_Control(pDX, IDC_MSCOMM, m_ctrlComm);
-    DDX_Text(pDX, IDC_EDIT_RECEIVED, m_strReceived);
-    DDX_Text(pDX, IDC_EDIT_SEND, m_strSend);
+    // The panes show the session's logs; the Received pane may be typed into, and a commit
+    // takes what it shows back.
+    DDX_Pane(pDX, IDC_EDIT_RECEIVED, m_session.log().receivedText(),
+             [this](const std::string& text) { m_session.setReceivedText(text); });
+    DDX_Pane(pDX, IDC_EDIT_SEND, m_session.log().sendText(), {});
     DDX_Text(pDX, IDC_EDIT_ADDRESS, m_nAddress);
     DDX_Text(pDX, IDC_EDIT_NEW_ADDRESS, m_nNewAddress);
     DDX_Text(pDX, IDC_EDIT_DECLINATION, m_dDeclination);
@@ -207,7 +220,7 @@ bool CCompassDlg::OnInitDialog() {
     m_cboModuleBaud.SetCurSel(2);
     if (auto* ports = qobject_cast<QComboBox*>(m_cboPort.GetWidget())) {
         for (int i = 0; i < ports->count(); ++i) {
-            ports->setItemData(i, DeviceForPort(i + 1), Qt::ToolTipRole);
+            ports->setItemData(i, m_session.portMap().DeviceFor(i + 1), Qt::ToolTipRole);
         }
     }
 
@@ -219,38 +232,37 @@ bool CCompassDlg::OnInitDialog() {
 
     m_btnManual.EnableWindow(false);
 
-    SetTimer(IDT_POLL, 100);
-    SetTimer(IDT_RATE, 1000);
+    m_session.start();  // the 100 ms poll and the 1 s frame rate
     return true;
 }
 
 void CCompassDlg::OnOpenCom() {
     if (m_bPortOpen == 0) {
-        m_ctrlComm.SetCommPort(static_cast<short>(m_cboPort.GetCurSel() + 1));
-        if (m_ctrlComm.GetPortOpen())
-            m_ctrlComm.SetPortOpen(false);
-        if (m_ctrlComm.GetPortOpen()) {
+        if (const auto failure = m_session.selectPort(m_cboPort.GetCurSel() + 1)) {
+            ErrorBox(failure->description);
+            return;
+        }
+        if (m_session.isOpen())
+            m_session.close();
+        if (m_session.isOpen()) {
             m_staticPortState.SetIcon(m_hIconPortClosed);
             MessageBox(QStringLiteral("NO FOUND THE PORT"));
             m_btnOpenCom.SetWindowText(QStringLiteral("Open"));
-            m_ctrlComm.SetPortOpen(false);
+            m_session.close();
             m_dRoll = m_dPitch = m_dHeading = 0.0;
             return;
         }
-        m_ctrlComm.SetPortOpen(true);
+        // No speed selected: the line keeps the speed in force.
+        if (const auto failure = m_session.open(m_cboBaud.GetCurSel())) {
+            ErrorBox(failure->description);
+            return;
+        }
         m_cboBaud.EnableWindow(false);
         m_cboPort.EnableWindow(false);
         m_bPortOpen = 1;
         m_btnGoStop.EnableWindow(true);
         m_staticPortState.SetIcon(m_hIconPortOpen);
         m_btnOpenCom.SetWindowText(QStringLiteral("Close"));
-        const QString settings = SettingsString(m_cboBaud.GetCurSel());
-        if (!settings.isEmpty())  // no entry selected: the port keeps its settings
-            m_ctrlComm.SetSettings(settings);
-        m_ctrlComm.SetInputMode(comInputModeBinary);
-        m_ctrlComm.SetRThreshold(1);
-        m_ctrlComm.SetInputLen(0);
-        m_ctrlComm.GetInput();  // bytes that waited before the open never reach the assembler
     } else {
         m_bPortOpen = 0;
         m_staticPortState.SetIcon(m_hIconPortClosed);
@@ -258,8 +270,9 @@ void CCompassDlg::OnOpenCom() {
         m_cboPort.EnableWindow(true);
         m_btnGoStop.EnableWindow(false);
         m_bPolling = 0;
+        m_session.setPolling(false);
         m_btnOpenCom.SetWindowText(QStringLiteral("Open"));
-        m_ctrlComm.SetPortOpen(false);
+        m_session.close();
         m_dRoll = m_dPitch = m_dHeading = 0.0;
         SetDlgItemText(IDC_STATIC_ROLL, FormatReading("%.2f", m_dRoll));
         SetDlgItemText(IDC_STATIC_PITCH, FormatReading("%.2f", m_dPitch));
@@ -269,22 +282,20 @@ void CCompassDlg::OnOpenCom() {
 }
 
 void CCompassDlg::OnSelChangePort() {
-    // The adapter knows the chosen port before any open, so that its messages (a calibration
+    // The session knows the chosen port before any open, so that its messages (a calibration
     // button clicked before the port was opened) name the port and device the operator chose.
     const int index = m_cboPort.GetCurSel();
-    if (index >= 0 && !m_ctrlComm.GetPortOpen())
-        m_ctrlComm.SetCommPort(static_cast<short>(index + 1));
+    if (index >= 0 && !m_session.isOpen())
+        (void)m_session.selectPort(index + 1);  // 1..20: always a port
 }
 
 void CCompassDlg::OnDeviceLost() {
-    const QString port = QStringLiteral("Com%1").arg(m_ctrlComm.GetCommPort());
-    const QString device = m_ctrlComm.DevicePath();
+    const QString port = m_session.portLabel();
     if (m_bPortOpen)
         OnOpenCom();  // back to Closed exactly as a click on Close does
-    MessageBox(QStringLiteral("%1 (%2) has gone away: the device was unplugged or stopped "
-                              "answering. The port is closed; reconnect the device and open "
-                              "the port again.")
-                   .arg(port, device));
+    MessageBox(QStringLiteral("%1 has gone away: the device was unplugged or stopped answering. "
+                              "The port is closed; reconnect the device and open the port again.")
+                   .arg(port));
 }
 
 std::optional<CtlColor> CCompassDlg::OnCtlColor(int id) {
@@ -318,11 +329,12 @@ void CCompassDlg::OnSysCommand(int commandId) {
         about.DoModal();
     } else if ((commandId & 0xFFF0) == IDM_LIVEPLOT) {
         // Exports go to the record folder.
-        ShowLivePlot(this, [this] { return QString::fromStdString(m_strSaveFolder); });
+        ShowLivePlot(this, m_session.history(),
+                     [this] { return QString::fromStdString(m_strSaveFolder); });
     } else if ((commandId & 0xFFF0) == IDM_SWING) {
         SwingWindow* swing =
             ShowSwingWindow(this, [this] { return QString::fromStdString(m_strSaveFolder); });
-        connect(this, &CCompassDlg::ReadingArrived, swing, &SwingWindow::addReading,
+        connect(&m_session, &ModuleSession::readingReceived, swing, &SwingWindow::addReading,
                 Qt::UniqueConnection);
     } else if ((commandId & 0xFFF0) == IDM_DECLINATION) {
         const bool first = !findChild<DeclinationDialog*>(QString(), Qt::FindDirectChildrenOnly);
@@ -330,10 +342,8 @@ void CCompassDlg::OnSysCommand(int commandId) {
         // "Use" puts the value into the declination field as if typed there and committed.
         if (first)
             connect(dialog, &DeclinationDialog::UseDeclination, this, [this](const QString& text) {
-                RunGuarded([this, text] {
-                    SetDlgItemText(IDC_EDIT_DECLINATION, text);
-                    OnCommitFields();
-                });
+                SetDlgItemText(IDC_EDIT_DECLINATION, text);
+                OnCommitFields();
             });
     }
 }
@@ -353,55 +363,43 @@ void CCompassDlg::OnCommitFields() {
 }
 
 void CCompassDlg::OnDestroy() {
-    KillTimer(IDT_POLL);
-    KillTimer(IDT_RATE);
-    if (m_ctrlComm.GetPortOpen())
-        m_ctrlComm.SetPortOpen(false);
-    // Closing while recording must not lose the pending lines nor the end line.
-    if (m_recorder.IsRecording())
-        FinishRecording();
+    // The timers stop and the port closes; a recording gets its pending lines and its end line.
+    m_session.finish();
 }
 
 // ---- Sending -------------------------------------------------------------------------------
 
-void CCompassDlg::SendCommandRow(CommandRow row) {
-    FrameParameters parameters;
-    parameters.address = m_nAddress;
-    parameters.newAddress = m_nNewAddress;
-    parameters.baudIndex = m_cboModuleBaud.GetCurSel();
-    parameters.declination = m_dDeclination;
-    const CommandFrame& frame = StampCommandRow(row, parameters);
-    const std::string text = FrameToHexText(frame.bytes.data(), frame.size());
-    HexTextToBytes(text, m_sendBytes);
-    m_ctrlComm.SetOutput(m_sendBytes);
-    LogSentFrame(m_strSend, text, LogVariantFor(row));
-    if (row != CMD_SET_DECLINATION)
-        UpdateData(false);
+bool CCompassDlg::SendNow(CommandRow row) {
+    if (const auto failure = m_session.send(row)) {
+        ErrorBox(failure->description);
+        return false;
+    }
+    return true;
 }
 
 void CCompassDlg::OnSetZero() {
-    g_nPendingCommand = kPendingSetZero;
+    m_session.queueCommand(PendingCommand::SetZero);
 }
 void CCompassDlg::OnCancelZero() {
-    g_nPendingCommand = kPendingCancelZero;
+    m_session.queueCommand(PendingCommand::CancelZero);
 }
 void CCompassDlg::OnSetAddress() {
-    g_nPendingCommand = kPendingSetAddress;
+    m_session.queueCommand(PendingCommand::SetAddress);
 }
 void CCompassDlg::OnSetBaudRate() {
-    g_nPendingCommand = kPendingSetBaudRate;
+    m_session.queueCommand(PendingCommand::SetBaudRate);
 }
 void CCompassDlg::OnAutoOut() {
-    g_nPendingCommand = kPendingAutoOut;
+    m_session.queueCommand(PendingCommand::AutoOutput);
 }
 void CCompassDlg::OnCatechism() {
-    g_nPendingCommand = kPendingCatechism;
+    m_session.queueCommand(PendingCommand::AnswerMode);
 }
 void CCompassDlg::OnHorizon() {
-    g_nPendingCommand = kPendingHorizon;
+    m_session.queueCommand(PendingCommand::MountHorizontal);
 }
 void CCompassDlg::OnVertical() {
-    g_nPendingCommand = kPendingVertical;
+    m_session.queueCommand(PendingCommand::MountVertical);
 }
 
 void CCompassDlg::OnSetMag() {
@@ -413,11 +411,12 @@ void CCompassDlg::OnSetMag() {
                            "nothing was sent."));
         return;
     }
-    SendCommandRow(CMD_SET_DECLINATION);
+    SendNow(CMD_SET_DECLINATION);
 }
 
 void CCompassDlg::OnGoStop() {
     m_bPolling = m_bPolling == 0 ? 1 : 0;
+    m_session.setPolling(m_bPolling != 0);
     m_btnGoStop.SetWindowText(m_bPolling ? QStringLiteral("STOP") : QStringLiteral("GO"));
     // Calibration set-up and Set Mag. wait while the module is being polled.
     for (CButton* button :
@@ -426,37 +425,37 @@ void CCompassDlg::OnGoStop() {
     }
 }
 
-// ---- Calibration buttons -------------------------------------------------------------------
+// ---- Calibration ---------------------------------------------------------------------------
 
 void CCompassDlg::OnCalStart() {
-    SendCommandRow(CMD_CAL_START);
-    ShowCoverage(0, 0, 0);
+    if (SendNow(CMD_CAL_START))
+        ShowCoverage(0, 0, 0);
 }
 
 void CCompassDlg::OnCalStop() {
-    SendCommandRow(CMD_CAL_STOP);
+    SendNow(CMD_CAL_STOP);
 }
 
 void CCompassDlg::OnCalSave() {
-    SendCommandRow(CMD_CAL_SAVE);
+    SendNow(CMD_CAL_SAVE);
 }
 
 void CCompassDlg::OnAMode() {
     m_btnManual.EnableWindow(false);
-    SendCommandRow(CMD_CAL_A_MODE);
+    SendNow(CMD_CAL_A_MODE);
 }
 
 void CCompassDlg::OnMMode() {
     m_btnManual.EnableWindow(true);
-    SendCommandRow(CMD_CAL_M_MODE);
+    SendNow(CMD_CAL_M_MODE);
 }
 
 void CCompassDlg::OnManual() {
     m_btnManual.EnableWindow(false);
     m_btnManual.SetWindowText(QStringLiteral("Sampling"));
-    g_bSampleWait = 1;
-    g_nSampleWaitTicks = 0;
-    SendCommandRow(CMD_CAL_MANUAL);
+    // The wait for the count runs from here, even when the request cannot go out.
+    if (const auto failure = m_session.startManualSample())
+        ErrorBox(failure->description);
 }
 
 void CCompassDlg::ShowCoverage(unsigned x, unsigned y, unsigned z) {
@@ -465,52 +464,11 @@ void CCompassDlg::ShowCoverage(unsigned x, unsigned y, unsigned z) {
     SetDlgItemText(IDC_STATIC_Z, QStringLiteral("Z:%1%").arg(z));
 }
 
-// ---- Timers --------------------------------------------------------------------------------
-
-void CCompassDlg::OnTimer(int id) {
-    if (id == IDT_RATE) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%4dHz", FrameCount());
-        m_editRate.SetWindowText(QString::fromLatin1(text));
-        ResetFrameCount();
-        return;
-    }
-    if (id != IDT_POLL)
-        return;
-
-    // Lines held for a full disk go out as soon as it has room, frames arriving or not.
-    if (m_recorder.HeldBytes() > 0) {
-        m_recorder.Flush();
-        ReportRecordNotices();
-    }
-
-    if (!m_ctrlComm.GetPortOpen())
-        return;
-
-    if (m_bPolling == 1 && g_bAutoOutput == 0 && g_nPendingCommand == 0)
-        SendCommandRow(CMD_READ);
-
-    if (g_bSampleWait) {
-        ++g_nSampleWaitTicks;
-        if (g_nSampleWaitTicks >= kSampleTimeoutTicks) {
-            // Cleared before the box: ticks served inside it must not raise it again.
-            g_nSampleWaitTicks = 0;
-            g_bSampleWait = 0;
-            m_btnManual.EnableWindow(true);
-            MessageBox(QStringLiteral("Time out ! Try again!"), QStringLiteral("Try again"));
-        }
-    }
-
-    const std::uint8_t pending = g_nPendingCommand;
-    if (pending >= 1 && pending <= kPendingRows.size()) {
-        const PendingRow& entry = kPendingRows[pending - 1];
-        if (entry.outputMode != OutputModeEffect::Unchanged)
-            g_bAutoOutput = entry.outputMode == OutputModeEffect::Automatic ? 1 : 0;
-        SendCommandRow(entry.row);
-        g_nPendingCommand = 0;
-    }
-
-    ShowReadings();
+void CCompassDlg::ShowCalibrationError(quint8 code) {
+    const QString text = code == ANS_CAL_STOP   ? QStringLiteral("Calibration Stop Error!")
+                         : code == ANS_CAL_SAVE ? QStringLiteral("Calibration Save Error!")
+                                                : QStringLiteral("Calibration Error!");
+    MessageBox(text, QStringLiteral("Error"));
 }
 
 void CCompassDlg::ShowReadings() {
@@ -519,111 +477,15 @@ void CCompassDlg::ShowReadings() {
     SetDlgItemText(IDC_STATIC_HEADING, HeadingReading(m_dHeading));
 }
 
-// ---- Receiving -----------------------------------------------------------------------------
-
-void CCompassDlg::OnCommMscomm() {
-    if (m_ctrlComm.GetCommEvent() == comEvReceive)
-        FeedInput(m_ctrlComm.GetInput());
-    UpdateData(false);
-}
-
-void CCompassDlg::FeedInput(const QByteArray& input) {
-    for (const char c : input) {
-        const auto byte = static_cast<std::uint8_t>(c);
-        LogReceivedByte(m_strFrameHex, byte);
-        switch (FeedByte(byte)) {
-            case FeedOutcome::Stored:
-                break;
-            case FeedOutcome::Rejected:
-                LogRejectedBytes(m_strReceived, m_strFrameHex);
-                return;  // the rest of this read is dropped
-            case FeedOutcome::Complete:
-                // A block the disk refuses is held by the record: the frame goes on as usual.
-                LogCompletedFrame(m_strReceived, m_strFrameHex, m_recorder);
-                ReportRecordNotices();
-                CountCompletedFrame();
-                if (AssembledFrameChecksumHolds())
-                    DispatchResponse();
-                break;
-        }
-    }
-}
-
-void CCompassDlg::ShowAcknowledgement(bool success) {
-    if (success) {
-        MessageBox(QStringLiteral("Successful!"), QStringLiteral("Success"));
-    } else {
-        MessageBox(QStringLiteral("Error!"), QStringLiteral("Error"));
-    }
-}
-
-void CCompassDlg::DispatchResponse() {
-    const std::uint8_t* frame = AssembledFrame();
-    const std::uint8_t status = frame[4];  // the first payload byte: success or error
-    switch (frame[3]) {
-        case ANS_READ: {
-            // A frame too short for three values, or with digits above 9, is logged and counted
-            // but is no reading: the displays keep the last good one, the plot never sees it.
-            const std::optional<Reading> reading = ReadingOfFrame(frame, frame[1] + 1u);
-            if (!reading)
-                break;
-            m_dPitch = reading->pitch;
-            m_dRoll = reading->roll;
-            m_dHeading = reading->heading;
-            RecordReading(m_dPitch, m_dRoll, m_dHeading);  // the live plot's history
-            emit ReadingArrived(SteadyNowNs(), m_dPitch, m_dRoll, m_dHeading);
-            break;
-        }
-        case ANS_ZERO:
-        case ANS_SET_BAUD:
-            ShowAcknowledgement(status == kAnswerSuccess);
-            break;
-        case ANS_SET_ADDRESS:
-            if (status == kAnswerSuccess)
-                m_nAddress = m_nNewAddress;
-            ShowAcknowledgement(status == kAnswerSuccess);
-            break;
-        case ANS_CAL_SAMPLES:
-            if (status == kCalibrationError) {
-                MessageBox(QStringLiteral("Calibration Error!"), QStringLiteral("Error"));
-            } else {
-                MessageBeep();
-                SetDlgItemText(IDC_STATIC_SAMPLES, QString::number(status));
-                g_bSampleWait = 0;
-                m_btnManual.EnableWindow(true);
-                m_btnManual.SetWindowText(QStringLiteral("Manual"));
-            }
-            break;
-        case ANS_CAL_STOP:
-            if (status == kCalibrationError) {
-                MessageBox(QStringLiteral("Calibration Stop Error!"), QStringLiteral("Error"));
-            } else {
-                ShowCoverage(frame[5], frame[6], frame[7]);
-            }
-            break;
-        case ANS_CAL_SAVE:
-            if (status == kCalibrationError) {
-                MessageBox(QStringLiteral("Calibration Save Error!"), QStringLiteral("Error"));
-            } else {
-                MessageBeep();
-                ShowCoverage(0, 0, 0);
-                SetDlgItemText(IDC_STATIC_SAMPLES, QStringLiteral("0"));
-            }
-            break;
-        default:
-            break;  // other answers are only logged and counted
-    }
-}
-
 // ---- Logs and recording --------------------------------------------------------------------
 
 void CCompassDlg::OnClearSend() {
-    m_strSend.clear();
+    m_session.clearSendLog();
     UpdateData(false);
 }
 
 void CCompassDlg::OnClearReceived() {
-    m_strReceived.clear();
+    m_session.clearReceivedLog();
     UpdateData(false);
 }
 
@@ -636,13 +498,13 @@ void CCompassDlg::OnBrowseFolder() {
 }
 
 void CCompassDlg::OnRecord() {
-    if (m_recorder.IsRecording()) {
+    if (m_session.recorder().IsRecording()) {
         m_btnRecord.SetWindowText(QStringLiteral("Save"));
-        FinishRecording();
+        m_session.stopRecording();
         return;
     }
     UpdateData(true);
-    switch (m_recorder.Start(m_strSaveFolder, LocalTimeNow())) {
+    switch (m_session.startRecording(m_strSaveFolder)) {
         case RecordStart::Started:
             m_btnRecord.SetWindowText(QStringLiteral("Stop"));
             break;
@@ -661,50 +523,40 @@ void CCompassDlg::OnRecord() {
     }
 }
 
-void CCompassDlg::FinishRecording() {
-    const RecordStop outcome = StopRecording(m_recorder, m_strReceived, LocalTimeNow());
-    if (outcome != RecordStop::Stopped)
-        MessageBox(QStringLiteral("creat file is fail!!"));
-    ReportRecordNotices();
-}
-
-void CCompassDlg::ReportRecordNotices() {
-    for (const RecordNotice& notice : m_recorder.TakeNotices()) {
-        const QString file = QString::fromStdString(notice.path);
-        const QString detail = QString::fromStdString(notice.detail);
-        switch (notice.kind) {
-            case RecordNotice::Kind::DiskRefused:
-                MessageBox(QStringLiteral("creat file is fail!"));
-                break;
-            case RecordNotice::Kind::FramesNotRecorded:
-                MessageBox(
-                    QStringLiteral("The disk of %1 stayed full too long: %2 received frames "
-                                   "could not be recorded (the console holds at most %3 MB "
-                                   "for a full disk). The record marks the place with the "
-                                   "line \"%4\".")
-                        .arg(file)
-                        .arg(notice.frames)
-                        .arg(Recorder::kHoldLimit >> 20)
-                        .arg(QString::fromStdString(NotRecordedLine(notice.frames)).trimmed()));
-                break;
-            case RecordNotice::Kind::FileLost:
-                MessageBox(QStringLiteral("The record %1 was deleted while recording and cannot "
-                                          "be made again (%2). Recording goes on and the record is "
-                                          "put back as soon as its folder can be made; if "
-                                          "recording stops before that, the record is lost.")
-                               .arg(file, detail));
-                break;
-            case RecordNotice::Kind::FileMadeAgain:
-                MessageBox(notice.detail == notice.path
-                               ? QStringLiteral("The record %1 was deleted while recording. It has "
-                                                "been made again with everything received so "
-                                                "far, and recording goes on.")
-                                     .arg(file)
-                               : QStringLiteral("The record %1 was deleted while recording. It has "
-                                                "been made again as %2 with everything received "
-                                                "so far, and recording goes on.")
-                                     .arg(file, detail));
-                break;
-        }
+void CCompassDlg::ShowRecordNotice(const RecordNotice& notice) {
+    const QString file = QString::fromStdString(notice.path);
+    const QString detail = QString::fromStdString(notice.detail);
+    switch (notice.kind) {
+        case RecordNotice::Kind::DiskRefused:
+            MessageBox(QStringLiteral("creat file is fail!"));
+            break;
+        case RecordNotice::Kind::FramesNotRecorded:
+            MessageBox(QStringLiteral("The disk of %1 stayed full too long: %2 received frames "
+                                      "could not be recorded (the console holds at most %3 MB "
+                                      "for a full disk). The record marks the place with the "
+                                      "line \"%4\".")
+                           .arg(file)
+                           .arg(notice.frames)
+                           .arg(Recorder::kHoldLimit >> 20)
+                           .arg(QString::fromStdString(NotRecordedLine(notice.frames)).trimmed()));
+            break;
+        case RecordNotice::Kind::FileLost:
+            MessageBox(QStringLiteral("The record %1 was deleted while recording and cannot "
+                                      "be made again (%2). Recording goes on and the record is "
+                                      "put back as soon as its folder can be made; if "
+                                      "recording stops before that, the record is lost.")
+                           .arg(file, detail));
+            break;
+        case RecordNotice::Kind::FileMadeAgain:
+            MessageBox(notice.detail == notice.path
+                           ? QStringLiteral("The record %1 was deleted while recording. It has "
+                                            "been made again with everything received so "
+                                            "far, and recording goes on.")
+                                 .arg(file)
+                           : QStringLiteral("The record %1 was deleted while recording. It has "
+                                            "been made again as %2 with everything received "
+                                            "so far, and recording goes on.")
+                                 .arg(file, detail));
+            break;
     }
 }

@@ -1,27 +1,25 @@
 #pragma once
 
 #include <QBrush>
-#include <QByteArray>
 #include <QFont>
 #include <cstdint>
 #include <string>
-#include <vector>
 
-#include "CMSComm.h"
-#include "CommandTable.h"
 #include "Dialog.h"
-#include "Recording.h"
+#include "ModuleSession.h"
 
-// The console's one window: port, polling, configuration commands, calibration, the two traffic
-// panes and recording. Handlers are public so that tests can drive them as messages would.
+// The console's one window: a view of its module session. Its controls drive the session (the
+// port, polling, configuration commands, calibration, the two traffic panes and recording), and
+// the session's signals become the window's texts, boxes and enable states. Handlers are public
+// so that tests can drive them as messages would.
 class CCompassDlg : public CDialogBase {
     Q_OBJECT
 public:
     explicit CCompassDlg(QWidget* parent = nullptr);
     ~CCompassDlg() override;
 
-    // Sends one row of the command table with the current address and parameters.
-    void SendCommandRow(CommandRow row);
+    ModuleSession& session() { return m_session; }
+    const ModuleSession& session() const { return m_session; }
 
     void OnOpenCom();
     void OnCommitFields();
@@ -45,13 +43,10 @@ public:
     void OnAMode();
     void OnMMode();
     void OnManual();
-    void OnCommMscomm();  // the serial control's event: bytes received
-    void OnDeviceLost();  // the serial control closed a port whose device vanished
+    void OnDeviceLost();  // the session closed a line whose device vanished
     void OnSelChangePort();
-    void OnTimer(int id) override;
     void OnSysCommand(int commandId) override;
     std::optional<CtlColor> OnCtlColor(int id) override;
-    HICON OnQueryDragIcon() const { return m_hIcon; }
 
     // Members, in their documented order.
     int m_bPolling = 0;
@@ -73,15 +68,11 @@ public:
     CButton m_btnOpenCom;
     CComboBox m_cboPort;
     CComboBox m_cboBaud;
-    CMSComm m_ctrlComm;
     double m_dRoll = 0.0;
     double m_dPitch = 0.0;
     double m_dHeading = 0.0;
     int m_bPortOpen = 0;
-    std::string m_strReceived;
-    std::string m_strFrameHex;
     std::string m_strSaveFolder;
-    std::string m_strSend;
     std::uint32_t m_nAddress = 0;
     std::uint32_t m_nNewAddress = 0;
     double m_dDeclination = -0.1;
@@ -89,9 +80,6 @@ public:
     HICON m_hIconPortClosed = nullptr;
     HICON m_hIconPortOpen = nullptr;
     QBrush m_brCalibration;
-    // The record file and what its disk has not taken yet (g_bRecording, g_recordFile,
-    // g_szRecordName).
-    Recorder m_recorder;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -99,24 +87,18 @@ protected:
     void OnDestroy() override;
     bool PreTranslateMessage(QObject* target, QEvent* event) override;
 
-public:
-    // Feeds one read to the assembler and the logs. Public so the receive path can be driven
-    // without a serial line.
-    void FeedInput(const QByteArray& input);
-
-signals:
-    // Every reading whose checksum holds, stamped on arrival (steady clock, nanoseconds).
-    void ReadingArrived(qint64 steadyNs, double pitch, double roll, double heading);
-
 private:
-    void DispatchResponse();
-    void ShowAcknowledgement(bool success);
+    // Sends a row at once; false, with the line's failure shown, when it could not go out.
+    bool SendNow(CommandRow row);
+    void ConnectSession();
     void ShowReadings();
     void ShowCoverage(unsigned x, unsigned y, unsigned z);
-    void FinishRecording();
-    void ReportRecordNotices();
+    void ShowCalibrationError(quint8 code);
+    void ShowRecordNotice(const RecordNotice& notice);
 
-    std::vector<std::uint8_t> m_sendBytes;
+    // The line, the frames both ways, the logs, the record file, the readings' history, polling
+    // and the pending command. Declared after the members its parameter source reads.
+    ModuleSession m_session;
     // The reading, sample-count and label fonts, made once when the window is built.
     QFont m_fontReadings;
     QFont m_fontSamples;

@@ -1,13 +1,30 @@
 #include <QApplication>
+#include <QSignalBlocker>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
 #include "InfoOptions.h"
 #include "MainApp.h"
+#include "ModuleSession.h"
 #include "StandardDescriptors.h"
 
 namespace {
+
+// The running window's session. When the X server goes away, Qt ends the program with exit()
+// from inside the event loop and the window is never closed; exit() is process-wide, so only a
+// hook of the process can still complete the recording.
+ModuleSession* g_runningSession = nullptr;
+
+// Writes what the window's close would have written; no box can be shown any more.
+void FinishRecordingAtExit() {
+    if (g_runningSession == nullptr || !g_runningSession->recorder().IsRecording())
+        return;
+    const QSignalBlocker quiet(g_runningSession);
+    if (g_runningSession->stopRecording() != RecordStop::Stopped)
+        std::fprintf(stderr, "torva: the record file %s could not be completed\n",
+                     g_runningSession->recorder().FilePath().c_str());
+}
 
 // Qt aborts when its platform plugin cannot start (a display that cannot be reached), with a
 // message that suggests reinstalling: say what is wrong instead, after Qt's warnings that say
@@ -54,7 +71,11 @@ int main(int argc, char** argv) {
     qInstallMessageHandler(previous);
     QApplication::setApplicationName(QStringLiteral("TORVA"));
     CMainApp theApp;
-    theApp.InitInstance();
+    const bool atExit = std::atexit(FinishRecordingAtExit) == 0;
+    theApp.InitInstance([atExit](ModuleSession* session) {
+        if (atExit)
+            g_runningSession = session;
+    });
     // Ended by a signal: say so the way a shell does, after the orderly close.
     const int signal = theApp.ClosingSignal();
     return signal == 0 ? 0 : 128 + signal;

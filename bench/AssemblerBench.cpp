@@ -1,8 +1,10 @@
-// Throughput of the receive path without a window: every byte goes through the frame-hex log
-// and the assembler; every completed frame through the Received log, the frame counter, the
-// checksum test and the reading decoder, in the order the window's receive handler uses.
+// Throughput of the module session's receive path, without a line or a window: every byte goes
+// through the frame-hex log and the assembler; every completed frame through the Received log
+// (and the record), the frame count, the checksum test and the dispatch (a reading decoded,
+// kept in the history and signalled). Reads are of 1024 bytes, as the line delivers them.
 #include <benchmark/benchmark.h>
 
+#include <QCoreApplication>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -10,9 +12,7 @@
 #include <system_error>
 #include <vector>
 
-#include "Recording.h"
-#include "Response.h"
-#include "TrafficLog.h"
+#include "ModuleSession.h"
 
 namespace {
 
@@ -48,101 +48,93 @@ void AppendReadingFrame(std::vector<std::uint8_t>& out, int k, bool badChecksum)
     out.push_back(badChecksum ? static_cast<std::uint8_t>(sum + 1) : sum);
 }
 
-// Whole frames only, so that every pass starts with the assembler waiting for a start byte.
-// The noisy stream has a bad checksum in every 64th frame and one to three bytes of noise
-// (never a start byte) before every 32nd.
-std::vector<std::uint8_t> MakeStream(bool noisy) {
-    std::vector<std::uint8_t> out;
-    out.reserve(kFramesPerBuffer * 16);
+// What the line reads at most at a time.
+constexpr std::size_t kReadSize = 1024;
+
+// Bytes as the line delivers them: whole frames only, so that every pass starts with the
+// assembler waiting for a start byte, in reads of kReadSize bytes. The noisy stream has a bad
+// checksum in every 64th frame and one to three bytes of noise (never a start byte) before
+// every 32nd; a read ends with each noise, since a rejected byte drops the rest of its read.
+struct Stream {
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::size_t> readEnds;
+};
+
+Stream MakeStream(bool noisy) {
+    Stream out;
+    out.bytes.reserve(kFramesPerBuffer * 16);
+    std::size_t readStart = 0;
+    const auto endRead = [&](std::size_t at) {
+        for (; at - readStart > kReadSize; readStart += kReadSize)
+            out.readEnds.push_back(readStart + kReadSize);
+        out.readEnds.push_back(at);
+        readStart = at;
+    };
     for (int k = 0; k < kFramesPerBuffer; ++k) {
         if (noisy && k % 32 == 5) {
             for (int n = 0; n <= k % 3; ++n)
-                out.push_back(static_cast<std::uint8_t>(0x10 + k % 80));
+                out.bytes.push_back(static_cast<std::uint8_t>(0x10 + k % 80));
+            endRead(out.bytes.size());
         }
-        AppendReadingFrame(out, k, noisy && k % 64 == 9);
+        AppendReadingFrame(out.bytes, k, noisy && k % 64 == 9);
     }
+    endRead(out.bytes.size());
     return out;
 }
 
-// The window's per-byte work. A rejected byte there drops the rest of its read; here every
-// byte is fed, which is the heavier case. False when a record block could not be written.
-bool FeedStream(const std::vector<std::uint8_t>& stream, std::string& received,
-                std::string& frameHex, Recorder& record, Reading& reading) {
-    for (const std::uint8_t byte : stream) {
-        LogReceivedByte(frameHex, byte);
-        switch (FeedByte(byte)) {
-            case FeedOutcome::Stored:
-                break;
-            case FeedOutcome::Rejected:
-                LogRejectedBytes(received, frameHex);
-                break;
-            case FeedOutcome::Complete:
-                if (!LogCompletedFrame(received, frameHex, record))
-                    return false;
-                CountCompletedFrame();
-                if (AssembledFrameChecksumHolds()) {
-                    const std::uint8_t* frame = AssembledFrame();
-                    if (frame[3] == ANS_READ)
-                        reading = ReadingOfFrame(frame, frame[1] + 1u).value_or(reading);
-                }
-                break;
-        }
-    }
-    return true;
-}
-
-void RunAssembler(benchmark::State& state, const std::vector<std::uint8_t>& stream,
-                  Recorder& record) {
-    std::string received;
-    std::string frameHex;
-    frameHex.reserve(256);  // as the window reserves it
-    Reading reading;
-    ResetFrameCount();
+// Passes the stream through the session, read by read, as its line would.
+void RunSession(benchmark::State& state, const Stream& stream, ModuleSession& session) {
+    const auto* bytes = reinterpret_cast<const char*>(stream.bytes.data());
+    long long frames = 0;
     for (auto _ : state) {
-        if (!FeedStream(stream, received, frameHex, record, reading)) {
-            state.SkipWithError("a record block could not be written");
-            return;
+        std::size_t at = 0;
+        for (const std::size_t end : stream.readEnds) {
+            session.takeInput(bytes + at, static_cast<qsizetype>(end - at));
+            at = end;
         }
-        benchmark::DoNotOptimize(reading);
-        benchmark::DoNotOptimize(received.data());
+        frames += session.frameCount();
+        session.rateTick();
+        benchmark::DoNotOptimize(session.log().receivedText().data());
     }
     const long long passes = static_cast<long long>(state.iterations());
-    state.SetBytesProcessed(passes * static_cast<long long>(stream.size()));
-    state.counters["frames"] = static_cast<double>(FrameCount());
+    state.SetBytesProcessed(passes * static_cast<long long>(stream.bytes.size()));
+    state.counters["frames"] = static_cast<double>(frames);
     // A fault in the path under test must not pass as a fast figure.
-    if (FrameCount() != passes * kFramesPerBuffer)
+    if (frames != passes * kFramesPerBuffer)
         state.SkipWithError("frames were lost");
+    if (session.recorder().IsRecording() && session.recorder().HeldBytes() > 0)
+        state.SkipWithError("a record block could not be written");
 }
 
 void BM_AssemblerAndLogs(benchmark::State& state) {
-    static const std::vector<std::uint8_t> stream = MakeStream(false);
-    Recorder idle;
-    RunAssembler(state, stream, idle);
+    static const Stream stream = MakeStream(false);
+    ModuleSession session;
+    RunSession(state, stream, session);
 }
 BENCHMARK(BM_AssemblerAndLogs);
 
 void BM_AssemblerAndLogsNoisy(benchmark::State& state) {
-    static const std::vector<std::uint8_t> stream = MakeStream(true);
-    Recorder idle;
-    RunAssembler(state, stream, idle);
+    static const Stream stream = MakeStream(true);
+    ModuleSession session;
+    RunSession(state, stream, session);
 }
 BENCHMARK(BM_AssemblerAndLogsNoisy);
 
 // With recording on, every 60 frame lines also go to the record file as one block.
 void BM_AssemblerAndLogsRecording(benchmark::State& state) {
-    static const std::vector<std::uint8_t> stream = MakeStream(false);
+    static const Stream stream = MakeStream(false);
     std::string pattern = (std::filesystem::temp_directory_path() / "torva-bench-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
         state.SkipWithError("cannot create a temporary folder");
         return;
     }
     const std::filesystem::path folder = pattern;
-    Recorder record;
-    if (record.Start(folder.string(), LocalTimeNow()) != RecordStart::Started) {
+    ModuleSession session;
+    if (session.startRecording(folder.string()) != RecordStart::Started) {
         state.SkipWithError("cannot start recording");
     } else {
-        RunAssembler(state, stream, record);
-        StopRecording(record, std::string(), LocalTimeNow());
+        RunSession(state, stream, session);
+        session.stopRecording();
     }
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
@@ -152,4 +144,12 @@ BENCHMARK(BM_AssemblerAndLogsRecording)->Iterations(300);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);  // the session's timers and line are QObjects
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -61,7 +61,8 @@ void PrintingSink::ShowMessageBox(QWidget*, const MessageBoxRequest& request) {
     std::fprintf(stderr, "%s: message box: %s\n", m_program, qPrintable(request.text));
 }
 
-StreamingWindow::StreamingWindow(int rate, long long frames)
+StreamingWindow::StreamingWindow(int rate, long long frames,
+                                 const std::function<void(CCompassDlg&)>& prepare)
     : sim(TORVA_MODULESIM_PATH,
           {"--rate", std::to_string(rate), "--frames", std::to_string(frames), "--stats"}) {
     constexpr int kSpeed115200 = 5;  // entry of the speed list
@@ -70,14 +71,16 @@ StreamingWindow::StreamingWindow(int rate, long long frames)
         throw std::runtime_error("the simulator named no device");
     qputenv("TORVA_COM1", QByteArray::fromStdString(*device));
     dlg.Create();
+    if (prepare)
+        prepare(dlg);
     dlg.m_cboBaud.SetCurSel(kSpeed115200);
-    dlg.KillTimer(IDT_RATE);
-    ResetFrameCount();
+    QObject::connect(&dlg.session(), &ModuleSession::frameRate, &dlg,
+                     [this](int frames) { m_counted += frames; });
     Click(dlg, IDC_BTN_OPENCOM);
     if (dlg.m_bPortOpen == 0)
         throw std::runtime_error("the port did not open: " + *device);
     Click(dlg, IDC_BTN_AUTOOUT);  // sent by the next poll tick, which logs it
-    if (!RunEventsUntil([this] { return !dlg.m_strSend.empty(); },
+    if (!RunEventsUntil([this] { return !dlg.session().log().sendText().empty(); },
                         Clock::now() + std::chrono::seconds(3), 1))
         throw std::runtime_error("the automatic-output request was not sent");
 }

@@ -45,13 +45,20 @@ private:
 };
 
 // The module simulator streaming `frames` reading frames at `rate` once asked, and the window
-// on it at 115200 bit/s with automatic output requested. The rate tick is stopped so the frame
-// count accumulates over the whole run. Throws std::runtime_error when any step fails.
+// on it at 115200 bit/s with automatic output requested. The frames of every rate tick are added
+// up, so the count covers the whole run. `prepare` runs once the window is up, before its port
+// opens. Throws std::runtime_error when any step fails.
 class StreamingWindow {
 public:
-    StreamingWindow(int rate, long long frames);
+    StreamingWindow(int rate, long long frames,
+                    const std::function<void(CCompassDlg&)>& prepare = {});
+    // Frames the window completed since its port opened.
+    long long Counted() const { return m_counted + dlg.session().frameCount(); }
     SimulatorProcess sim;
     CCompassDlg dlg;
+
+private:
+    long long m_counted = 0;  // frames of the rate ticks so far
 };
 
 // Samples how far the count trails the simulator's schedule (frame k due k / rate after the
@@ -60,8 +67,9 @@ public:
 // request was sent, which is no later than the simulator's start: the bound errs high.
 class LagMonitor {
 public:
-    LagMonitor(int rate, long long frames, Clock::time_point requestSent)
-        : m_rate(rate), m_frames(frames), m_start(requestSent), m_last(requestSent) {
+    LagMonitor(const StreamingWindow& run, int rate, long long frames,
+               Clock::time_point requestSent)
+        : m_run(run), m_rate(rate), m_frames(frames), m_start(requestSent), m_last(requestSent) {
         // Often enough that the growth between samples is a quarter of the drop threshold.
         const double gapMs = 1000.0 * 0.25 * kSimulatorBacklogFrames / rate;
         m_timer.setTimerType(Qt::PreciseTimer);
@@ -75,12 +83,13 @@ public:
         const double due = std::min<double>(
             m_frames,
             std::floor(std::chrono::duration<double>(now - m_start).count() * m_rate) + 1.0);
-        m_lastLag = std::max(0.0, due - static_cast<double>(FrameCount()));
+        m_lastLag = std::max(0.0, due - static_cast<double>(m_run.Counted()));
         m_last = now;
     }
     double Bound() const { return m_bound; }
 
 private:
+    const StreamingWindow& m_run;
     QTimer m_timer;
     double m_rate;
     long long m_frames;

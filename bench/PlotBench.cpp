@@ -50,21 +50,27 @@ struct Trial {
     long long sent = -1;
     long long counted = 0;
     std::uint64_t recorded = 0;  // readings appended to the history during the run
+    std::size_t historyBefore = 0, historyAfter = 0;  // readings the history held
+    int plotRefreshes = 0;                            // of the live plot, when it was open
     double cpuPercent = 0.0;
     std::vector<double> rssMb;  // at the end of the warm-up, then every ten seconds and at the end
     int boxes = 0;
 };
 
-// Streams for `seconds` at the full line rate; `prepare` runs once the window is up.
+// Streams for `seconds` at the full line rate; `prepare` runs once the window is up, before the
+// port opens.
 Trial Stream(double seconds, PrintingSink& sink, const std::function<void(CCompassDlg&)>& prepare) {
     Trial trial;
     trial.requested = std::llround(kRate * (seconds + kWarmUpSeconds));
     const int boxesBefore = sink.boxes;
-    // Taken before the window exists: the first frames can arrive while it is being set up.
-    const std::uint64_t appendedBefore = LiveHistory().TotalAppended();
-    StreamingWindow run(kRate, trial.requested);
-    prepare(run.dlg);
-    if (!RunEventsUntil([] { return FrameCount() > 0; }, Clock::now() + std::chrono::seconds(3), 1))
+    std::uint64_t appendedBefore = 0;
+    StreamingWindow run(kRate, trial.requested, [&](CCompassDlg& dlg) {
+        prepare(dlg);
+        appendedBefore = dlg.session().history().TotalAppended();
+        trial.historyBefore = dlg.session().history().size();
+    });
+    if (!RunEventsUntil([&run] { return run.Counted() > 0; },
+                        Clock::now() + std::chrono::seconds(3), 1))
         throw std::runtime_error("no frame arrived");
     const Clock::time_point first = Clock::now();
     RunEventsUntil(After(first, kWarmUpSeconds));
@@ -80,11 +86,14 @@ Trial Stream(double seconds, PrintingSink& sink, const std::function<void(CCompa
     trial.cpuPercent = 100.0 * (CpuSeconds() - cpuStart) / wall;
     trial.rssMb.push_back(ResidentMb());
     const long long frames = trial.requested;
-    RunEventsUntil([frames] { return FrameCount() >= frames; }, After(Clock::now(), 3.0), 2);
+    RunEventsUntil([&run, frames] { return run.Counted() >= frames; }, After(Clock::now(), 3.0), 2);
     trial.sent = FramesSentFrom(run.sim.Stop()).value_or(-1);
     Click(run.dlg, IDC_BTN_OPENCOM);
-    trial.counted = FrameCount();
-    trial.recorded = LiveHistory().TotalAppended() - appendedBefore;
+    trial.counted = run.Counted();
+    trial.recorded = run.dlg.session().history().TotalAppended() - appendedBefore;
+    trial.historyAfter = run.dlg.session().history().size();
+    if (const auto* plot = run.dlg.findChild<LivePlotWindow*>())
+        trial.plotRefreshes = plot->Refreshes();
     trial.boxes = sink.boxes - boxesBefore;
     return trial;
 }
@@ -99,9 +108,9 @@ int Closed(double seconds, int pairs, PrintingSink& sink) {
     int status = 0;
     for (int pair = 1; pair <= pairs; ++pair) {
         for (const bool history : {false, true}) {
-            LiveHistory().Clear();
-            LiveHistory().SetCapacity(history ? ReadingHistory::kDefaultCapacity : 0);
-            const Trial t = Stream(seconds, sink, [](CCompassDlg&) {});
+            const Trial t = Stream(seconds, sink, [history](CCompassDlg& dlg) {
+                dlg.session().history().SetCapacity(history ? ReadingHistory::kDefaultCapacity : 0);
+            });
             (history ? kept : off).push_back(t.cpuPercent);
             std::printf(
                 "plot closed, trial %d, history %s: frames sent %lld, counted %lld, kept %llu, "
@@ -121,17 +130,15 @@ int Closed(double seconds, int pairs, PrintingSink& sink) {
 }
 
 int Open(double seconds, PrintingSink& sink) {
-    // Ten minutes of readings already there: the history is full from the first frame on.
-    ReadingHistory& history = LiveHistory();
-    const std::int64_t now = SteadyNowNs();
-    const long long past = 600LL * kRate;
-    for (long long i = 0; i < past; ++i)
-        history.Append(now - (past - i) * 1'000'000'000LL / kRate, 10.0, -5.0,
-                       static_cast<double>(i % 36000) / 100.0);
-    const std::size_t full = history.size();
-    LivePlotWindow* plot = nullptr;
-    const Trial t = Stream(seconds, sink, [&plot](CCompassDlg& dlg) {
-        plot = ShowLivePlot(&dlg, [] { return QString(); });
+    const Trial t = Stream(seconds, sink, [](CCompassDlg& dlg) {
+        // Ten minutes of readings already there: the history is full from the first frame on.
+        const std::int64_t now = SteadyNowNs();
+        const long long past = 600LL * kRate;
+        for (long long i = 0; i < past; ++i)
+            dlg.session().history().Append(now - (past - i) * 1'000'000'000LL / kRate, 10.0, -5.0,
+                                           static_cast<double>(i % 36000) / 100.0);
+        LivePlotWindow* plot =
+            ShowLivePlot(&dlg, dlg.session().history(), [] { return QString(); });
         plot->SetSpanSeconds(600);
     });
     std::printf(
@@ -142,7 +149,7 @@ int Open(double seconds, PrintingSink& sink) {
     std::printf(
         "plot open: history %zu readings before the run, %zu after; plot redrawn %d "
         "times\n",
-        full, history.size(), plot ? plot->Refreshes() : 0);
+        t.historyBefore, t.historyAfter, t.plotRefreshes);
     std::printf("plot open: cpu %.1f %% of one core\n", t.cpuPercent);
     std::printf("plot open: rss MB");
     for (const double mb : t.rssMb)

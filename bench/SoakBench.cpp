@@ -52,20 +52,21 @@ int Soak(long long frames, int rate) {
     SetUiSink(&sink);
     StreamingWindow run(rate, frames);
     CCompassDlg& dlg = run.dlg;
-    LagMonitor lag(rate, frames, Clock::now());
+    LagMonitor lag(run, rate, frames, Clock::now());
 
-    if (!RunEventsUntil([] { return FrameCount() > 0; }, Clock::now() + std::chrono::seconds(3), 1))
+    if (!RunEventsUntil([&run] { return run.Counted() > 0; },
+                        Clock::now() + std::chrono::seconds(3), 1))
         throw std::runtime_error("no frame arrived");
     const Clock::time_point first = Clock::now();
     RunEventsUntil([] { return false; },
                    first + std::chrono::duration_cast<Clock::duration>(Seconds(kWarmUpSeconds)),
                    50);
     const double rssWarm = ResidentMb();
-    const long long countedWarm = FrameCount();
+    const long long countedWarm = run.Counted();
 
     const double due = static_cast<double>(frames - 1) / rate;
     const bool all =
-        RunEventsUntil([frames] { return FrameCount() >= frames; },
+        RunEventsUntil([&run, frames] { return run.Counted() >= frames; },
                        first + std::chrono::duration_cast<Clock::duration>(Seconds(due + 5.0)), 2);
     const double streamSeconds = Seconds(Clock::now() - first).count();
     lag.Sample();
@@ -74,7 +75,7 @@ int Soak(long long frames, int rate) {
 
     const std::optional<long long> sent = FramesSentFrom(run.sim.Stop());
     Click(dlg, IDC_BTN_OPENCOM);  // closed before the vanished device is noticed
-    const long long counted = FrameCount();
+    const long long counted = run.Counted();
     const bool neverBehind = lagBound < kSimulatorBacklogFrames;
 
     std::printf("soak: %lld frames requested at %d frames/s\n", frames, rate);

@@ -106,9 +106,9 @@ Trial RunTrial(int rate, double seconds, PrintingSink& sink) {
 
     StreamingWindow run(rate, trial.requested);
     CCompassDlg& dlg = run.dlg;
-    LagMonitor lag(rate, trial.requested, Clock::now());
-    const bool started =
-        RunEventsUntil([] { return FrameCount() > 0; }, Clock::now() + std::chrono::seconds(3), 1);
+    LagMonitor lag(run, rate, trial.requested, Clock::now());
+    const bool started = RunEventsUntil([&run] { return run.Counted() > 0; },
+                                        Clock::now() + std::chrono::seconds(3), 1);
     if (!started)
         throw std::runtime_error("no frame arrived");
     const Clock::time_point first = Clock::now();
@@ -120,7 +120,7 @@ Trial RunTrial(int rate, double seconds, PrintingSink& sink) {
     const Usage end = SampleUsage();
 
     const long long frames = trial.requested;
-    const bool all = RunEventsUntil([frames] { return FrameCount() >= frames; },
+    const bool all = RunEventsUntil([&run, frames] { return run.Counted() >= frames; },
                                     first + std::chrono::duration_cast<Clock::duration>(
                                                 Seconds(trial.DueSeconds() + kDrainSeconds)),
                                     2);
@@ -132,7 +132,7 @@ Trial RunTrial(int rate, double seconds, PrintingSink& sink) {
     trial.sent = FramesSentFrom(run.sim.Stop());
     // The device is gone now; closing the port before serving events keeps that unreported.
     Click(dlg, IDC_BTN_OPENCOM);
-    trial.counted = FrameCount();
+    trial.counted = run.Counted();
 
     const double wall = Seconds(end.wall - start.wall).count();
     if (wall > 0) {

@@ -9,30 +9,29 @@
 #include "TrafficLog.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::string frameHex;
-    std::string received;
+    TrafficLog log;
     Recorder idle;  // not recording: full blocks only empty the log
-    // The assembler is the program's one instance and keeps a partial frame across inputs.
-    static std::size_t bytesInFrame = 0;
+    ResponseAssembler assembler;
+    std::size_t bytesInFrame = 0;
     for (std::size_t i = 0; i < size; ++i) {
-        LogReceivedByte(frameHex, data[i]);
+        log.logReceivedByte(data[i]);
         ++bytesInFrame;
-        switch (FeedByte(data[i])) {
+        switch (assembler.feed(data[i])) {
             case FeedOutcome::Stored:
                 break;
             case FeedOutcome::Rejected:
-                LogRejectedBytes(received, frameHex);
+                log.logRejected();
                 bytesInFrame = 0;
                 break;
             case FeedOutcome::Complete: {
-                const std::uint8_t* frame = AssembledFrame();
+                const std::uint8_t* frame = assembler.frame();
                 if (frame[0] != kFrameStart || frame[1] < 4 || frame[1] >= kAssemblerCapacity ||
                     bytesInFrame < static_cast<std::size_t>(frame[1]) + 1) {
                     std::abort();
                 }
-                LogCompletedFrame(received, frameHex, idle);
-                AssembledFrameChecksumHolds();
-                ReadingOfFrame(frame, frame[1] + 1u);
+                log.logCompletedFrame(idle);
+                assembler.checksumHolds();
+                ReadingOfFrame(frame, assembler.frameSize());
                 bytesInFrame = 0;
                 break;
             }

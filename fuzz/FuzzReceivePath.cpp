@@ -1,13 +1,13 @@
-// Arbitrary bytes cut into arbitrary reads through the window's whole receive path: assembler,
-// Received log, frame count and the dispatch of answers (boxes are answered at once).
+// Arbitrary bytes cut into arbitrary reads through the module session's whole receive path:
+// assembler, Received log, frame count, the dispatch of answers and the reading history.
 // Invariants: no access outside the frame buffer or the working array (the sanitizers), the
 // Received text within the bound its limits allow, and the frame count equal to the frames that
 // completed according to a plain model of the framing rules.
 //
 // Input: byte 0 gives how many of the following bytes are read lengths (0 to 7, cycled); the rest
 // is the byte stream.
-#include <QApplication>
 #include <QByteArray>
+#include <QCoreApplication>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -16,18 +16,9 @@
 #include <optional>
 #include <vector>
 
-#include "CompassDlg.h"
-#include "Response.h"
-#include "UiSink.h"
+#include "ModuleSession.h"
 
 namespace {
-
-class AnsweringSink : public UiSink {
-public:
-    void ShowMessageBox(QWidget*, const MessageBoxRequest&) override {}
-    void Beep() override {}
-    std::optional<QString> ChooseFolder(QWidget*, const QString&) override { return {}; }
-};
 
 // The framing rules written out plainly: a frame starts with 0x68, its length byte L lies in
 // 4..49, and it is complete after L + 1 bytes; a byte that breaks the rules drops the rest of
@@ -64,20 +55,11 @@ constexpr std::size_t kReceivedBound = 60 * (50 * 3 + 2) + 600 * 2 * 3 + 60 * 2;
 constexpr std::size_t kFrameHexBound = 50 * 3;
 
 struct Harness {
-    Harness() {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        app = std::make_unique<QApplication>(argc, argv);
-        SetUiSink(&sink);
-        dlg = std::make_unique<CCompassDlg>();
-        dlg->Create();
-    }
     int argc = 1;
     char name[16] = "fuzz_receive";
     char* argv[2] = {name, nullptr};
-    AnsweringSink sink;
-    std::unique_ptr<QApplication> app;
-    std::unique_ptr<CCompassDlg> dlg;
+    QCoreApplication app{argc, argv};
+    ModuleSession session;
     FramingModel model;  // persists like the assembler: a frame may span inputs
 };
 
@@ -105,23 +87,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::size_t count = cuts == 0 ? streamSize : 1 + (lengths[read % cuts] * 17u) % 4096u;
         if (count > streamSize - offset)
             count = streamSize - offset;
-        const long before = FrameCount();
+        h.session.rateTick();  // the count starts from zero, as every second in the console
         const long modelBefore = h.model.completed;
-        h.dlg->FeedInput(QByteArray(reinterpret_cast<const char*>(stream + offset),
-                                    static_cast<qsizetype>(count)));
+        h.session.takeInput(reinterpret_cast<const char*>(stream + offset),
+                            static_cast<qsizetype>(count));
         h.model.Read(stream + offset, count);
-        h.dlg->UpdateData(false);
         offset += count;
 
-        if (FrameCount() - before != h.model.completed - modelBefore)
-            Broken("frames counted differ from frames completed", FrameCount() - before,
+        if (h.session.frameCount() != h.model.completed - modelBefore)
+            Broken("frames counted differ from frames completed", h.session.frameCount(),
                    h.model.completed - modelBefore);
-        if (h.dlg->m_strReceived.size() > kReceivedBound)
-            Broken("Received text beyond its bound", static_cast<long>(h.dlg->m_strReceived.size()),
+        const TrafficLog& log = h.session.log();
+        if (log.receivedText().size() > kReceivedBound)
+            Broken("Received text beyond its bound", static_cast<long>(log.receivedText().size()),
                    static_cast<long>(kReceivedBound));
-        if (h.dlg->m_strFrameHex.size() > kFrameHexBound)
-            Broken("pending frame text beyond one frame",
-                   static_cast<long>(h.dlg->m_strFrameHex.size()),
+        if (log.frameHex().size() > kFrameHexBound)
+            Broken("pending frame text beyond one frame", static_cast<long>(log.frameHex().size()),
                    static_cast<long>(kFrameHexBound));
     }
     return 0;

@@ -374,10 +374,11 @@ QString LivePlotWindow::ExportPng() {
     return path;
 }
 
-LivePlotWindow* ShowLivePlot(QWidget* owner, std::function<QString()> exportFolder) {
+LivePlotWindow* ShowLivePlot(QWidget* owner, ReadingHistory& history,
+                             std::function<QString()> exportFolder) {
     auto* window = owner->findChild<LivePlotWindow*>(QString(), Qt::FindDirectChildrenOnly);
     if (!window)
-        window = new LivePlotWindow(LiveHistory(), std::move(exportFolder), owner);
+        window = new LivePlotWindow(history, std::move(exportFolder), owner);
     window->show();
     window->raise();
     window->activateWindow();

@@ -97,6 +97,8 @@ private:
     QTimer* m_timer = nullptr;
 };
 
-// Shows the owner's live plot window, making it on first use: a top-level window of its own
-// that the owner's modality does not block, and that lives as long as the owner.
-LivePlotWindow* ShowLivePlot(QWidget* owner, std::function<QString()> exportFolder);
+// Shows the owner's live plot window of `history`, making it on first use: a top-level window
+// of its own that the owner's modality does not block, and that lives as long as the owner
+// (which keeps the history for as long).
+LivePlotWindow* ShowLivePlot(QWidget* owner, ReadingHistory& history,
+                             std::function<QString()> exportFolder);

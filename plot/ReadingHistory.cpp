@@ -2,12 +2,6 @@
 
 #include <algorithm>
 
-namespace {
-
-ReadingHistory g_readingHistory;
-
-}  // namespace
-
 void ReadingHistory::Append(std::int64_t ns, double pitch, double roll, double heading) {
     if (m_capacity == 0)
         return;
@@ -37,12 +31,4 @@ std::pair<std::size_t, std::size_t> ReadingHistory::Range(std::int64_t fromNs,
                          [](std::int64_t t, const StampedReading& r) { return t < r.ns; });
     return {static_cast<std::size_t>(first - m_readings.begin()),
             static_cast<std::size_t>(last - m_readings.begin())};
-}
-
-ReadingHistory& LiveHistory() {
-    return g_readingHistory;
-}
-
-void RecordReading(double pitch, double roll, double heading) {
-    g_readingHistory.Append(SteadyNowNs(), pitch, roll, heading);
 }

@@ -59,8 +59,3 @@ inline std::int64_t SteadyNowNs() {
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
-
-// The console's one history, kept from start-up whether or not a plot shows it.
-ReadingHistory& LiveHistory();
-// Appends a reading to the console's history, stamped now.
-void RecordReading(double pitch, double roll, double heading);

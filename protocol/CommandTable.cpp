@@ -6,36 +6,12 @@
 
 namespace {
 
-// Written in place by every send, so a row keeps the bytes of its last send.
-std::array<CommandFrame, kCommandRowCount> g_commandTable = {{
-    {{0x68, 0x04, 0x00, 0x04, 0x08}},              // CMD_READ
-    {{0x68, 0x05, 0x00, 0x0F, 0x01, 0x15}},        // CMD_SET_ADDRESS
-    {{0x68, 0x05, 0x00, 0x0B, 0x02, 0x12}},        // CMD_SET_BAUD
-    {{0x68, 0x05, 0x00, 0x05, 0x01, 0x0B}},        // CMD_SET_ZERO
-    {{0x68, 0x05, 0x00, 0x05, 0x00, 0x0A}},        // CMD_CANCEL_ZERO
-    {{0x68, 0x05, 0x00, 0x0C, 0x01, 0x12}},        // CMD_AUTO_OUTPUT
-    {{0x68, 0x05, 0x00, 0x0C, 0x00, 0x11}},        // CMD_ANSWER_MODE
-    {{0x68, 0x05, 0x00, 0x2A, 0x00, 0x2F}},        // CMD_MOUNT_HORIZONTAL
-    {{0x68, 0x05, 0x00, 0x2A, 0x01, 0x30}},        // CMD_MOUNT_VERTICAL
-    {{0x68, 0x04, 0x00, 0x08, 0x0C}},              // CMD_CAL_START
-    {{0x68, 0x04, 0x00, 0x09, 0x0D}},              // CMD_CAL_STOP
-    {{0x68, 0x04, 0x00, 0x43, 0x47}},              // CMD_CAL_M_MODE
-    {{0x68, 0x04, 0x00, 0x0A, 0x0E}},              // CMD_CAL_SAVE
-    {{0x68, 0x04, 0x00, 0x45, 0x49}},              // CMD_CAL_MANUAL
-    {{0x68, 0x06, 0x00, 0x06, 0x02, 0x08, 0x16}},  // CMD_SET_DECLINATION
-    {{0x68, 0x04, 0x00, 0x44, 0x48}},              // CMD_CAL_A_MODE
-}};
-
 constexpr char kLowerHexDigits[] = "0123456789abcdef";
 
 }  // namespace
 
-const CommandFrame& CommandTableRow(CommandRow row) {
-    return g_commandTable.at(row);
-}
-
-const CommandFrame& StampCommandRow(CommandRow row, const FrameParameters& parameters) {
-    CommandFrame& frame = g_commandTable.at(row);
+CommandFrame stampCommand(CommandRow row, const FrameParameters& parameters) {
+    CommandFrame frame = kCommandTemplates.at(row);
     // The declination request always goes out to address 00.
     if (row != CMD_SET_DECLINATION) {
         frame.bytes[2] = static_cast<std::uint8_t>(parameters.address & 0xFFu);

@@ -8,7 +8,7 @@
 
 #include "Frame.h"
 
-// Rows of the process-wide command table, in table order.
+// Rows of the command table, in table order.
 enum CommandRow : int {
     CMD_READ = 0,
     CMD_SET_ADDRESS,
@@ -32,7 +32,7 @@ enum CommandRow : int {
 // One request frame template: byte 1 is L, the frame is L+1 bytes long.
 struct CommandFrame {
     std::array<std::uint8_t, 7> bytes{};
-    std::size_t size() const { return static_cast<std::size_t>(bytes[1]) + 1; }
+    constexpr std::size_t size() const { return static_cast<std::size_t>(bytes[1]) + 1; }
 };
 
 // What the send path writes into a row besides the checksum.
@@ -43,11 +43,29 @@ struct FrameParameters {
     double declination = -0.1;     // CMD_SET_DECLINATION payload, through EncodeDeclination
 };
 
-// The row as it stands now: its template, or the bytes of its last send.
-const CommandFrame& CommandTableRow(CommandRow row);
+// The sixteen request templates, in row order. Every send stamps address, parameters and
+// checksum afresh, so nothing of an earlier send carries over into the next.
+inline constexpr std::array<CommandFrame, kCommandRowCount> kCommandTemplates = {{
+    {{0x68, 0x04, 0x00, 0x04, 0x08}},              // CMD_READ
+    {{0x68, 0x05, 0x00, 0x0F, 0x01, 0x15}},        // CMD_SET_ADDRESS
+    {{0x68, 0x05, 0x00, 0x0B, 0x02, 0x12}},        // CMD_SET_BAUD
+    {{0x68, 0x05, 0x00, 0x05, 0x01, 0x0B}},        // CMD_SET_ZERO
+    {{0x68, 0x05, 0x00, 0x05, 0x00, 0x0A}},        // CMD_CANCEL_ZERO
+    {{0x68, 0x05, 0x00, 0x0C, 0x01, 0x12}},        // CMD_AUTO_OUTPUT
+    {{0x68, 0x05, 0x00, 0x0C, 0x00, 0x11}},        // CMD_ANSWER_MODE
+    {{0x68, 0x05, 0x00, 0x2A, 0x00, 0x2F}},        // CMD_MOUNT_HORIZONTAL
+    {{0x68, 0x05, 0x00, 0x2A, 0x01, 0x30}},        // CMD_MOUNT_VERTICAL
+    {{0x68, 0x04, 0x00, 0x08, 0x0C}},              // CMD_CAL_START
+    {{0x68, 0x04, 0x00, 0x09, 0x0D}},              // CMD_CAL_STOP
+    {{0x68, 0x04, 0x00, 0x43, 0x47}},              // CMD_CAL_M_MODE
+    {{0x68, 0x04, 0x00, 0x0A, 0x0E}},              // CMD_CAL_SAVE
+    {{0x68, 0x04, 0x00, 0x45, 0x49}},              // CMD_CAL_MANUAL
+    {{0x68, 0x06, 0x00, 0x06, 0x02, 0x08, 0x16}},  // CMD_SET_DECLINATION
+    {{0x68, 0x04, 0x00, 0x44, 0x48}},              // CMD_CAL_A_MODE
+}};
 
-// Stamps address, parameters and checksum into the row, in place, and returns the row.
-const CommandFrame& StampCommandRow(CommandRow row, const FrameParameters& parameters);
+// The row's template with address, parameters and checksum stamped in.
+CommandFrame stampCommand(CommandRow row, const FrameParameters& parameters);
 
 // "%02x " per byte.
 std::string FrameToHexText(const std::uint8_t* bytes, std::size_t count);

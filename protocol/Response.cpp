@@ -1,49 +1,34 @@
 #include "Response.h"
 
-namespace {
-
-// One assembler for the whole program, so a frame may arrive over any number of reads.
-std::uint8_t g_rxFrame[kAssemblerCapacity] = {};
-int g_nRxIndex = 0;
-std::uint8_t g_nRxLength = 0;
-
-int g_nFrameCount = 0;
-
-}  // namespace
-
-FeedOutcome FeedByte(std::uint8_t byte) {
+FeedOutcome ResponseAssembler::feed(std::uint8_t byte) {
     // Stored before any test: a rejected length byte still overwrites position 1.
-    g_rxFrame[g_nRxIndex] = byte;
-    if (g_nRxIndex == 0 && byte != kFrameStart) {
+    m_frame[static_cast<std::size_t>(m_index)] = byte;
+    if (m_index == 0 && byte != kFrameStart) {
         return FeedOutcome::Rejected;
     }
-    if (g_nRxIndex == 1) {
+    if (m_index == 1) {
         if (byte <= 3 || byte >= kAssemblerCapacity) {
-            g_nRxIndex = 0;
+            m_index = 0;
             return FeedOutcome::Rejected;
         }
-        g_nRxLength = byte;
+        m_length = byte;
     }
-    ++g_nRxIndex;
-    // The second test matters only before the first length byte, while g_nRxLength is 0.
-    if (g_nRxIndex == g_nRxLength + 1 && g_nRxIndex >= 5) {
-        g_nRxIndex = 0;
+    ++m_index;
+    // The second test matters only before the first length byte, while m_length is 0.
+    if (m_index == m_length + 1 && m_index >= 5) {
+        m_index = 0;
         return FeedOutcome::Complete;
     }
     return FeedOutcome::Stored;
 }
 
-const std::uint8_t* AssembledFrame() {
-    return g_rxFrame;
-}
-
-bool AssembledFrameChecksumHolds() {
-    if (g_nRxLength < 4) {
+bool ResponseAssembler::checksumHolds() const {
+    if (m_length < 4) {
         return false;  // no frame completed yet
     }
     // The length the frame completed with: a rejected length byte since may have overwritten
     // byte 1.
-    return FrameChecksum(g_rxFrame, g_nRxLength) == g_rxFrame[g_nRxLength];
+    return FrameChecksum(m_frame.data(), m_length) == m_frame[m_length];
 }
 
 double DecodeBcdReading(std::uint8_t a, std::uint8_t b, std::uint8_t c) {
@@ -72,16 +57,4 @@ std::optional<Reading> ReadingOfFrame(const std::uint8_t* frame, std::size_t siz
     return Reading{DecodeBcdReading(frame[4], frame[5], frame[6]),
                    DecodeBcdReading(frame[7], frame[8], frame[9]),
                    DecodeBcdReading(frame[10], frame[11], frame[12])};
-}
-
-void CountCompletedFrame() {
-    ++g_nFrameCount;
-}
-
-int FrameCount() {
-    return g_nFrameCount;
-}
-
-void ResetFrameCount() {
-    g_nFrameCount = 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -46,23 +47,36 @@ std::optional<Reading> ReadingOfFrame(const std::uint8_t* frame, std::size_t siz
 
 // Incremental assembler of response frames: bytes in, an outcome per byte out.
 enum class FeedOutcome { Stored, Rejected, Complete };
-
-// Feeds one byte to the program's one assembler. On Rejected and Complete the assembler is
-// back to waiting for a start byte.
-FeedOutcome FeedByte(std::uint8_t byte);
-
-// The frame being (or last) assembled: 50 bytes, never cleared, so positions past the current
-// frame keep bytes of earlier frames.
-const std::uint8_t* AssembledFrame();
 constexpr int kAssemblerCapacity = 50;
 
-// Whether the completed frame's checksum (byte L) matches the sum of bytes 1 to L-1.
-bool AssembledFrameChecksumHolds();
+// Two states: waiting for a start byte, and inside a frame. A start byte moves it inside; a
+// complete frame or a rejected byte moves it back. Nothing else does: a partial frame left when
+// the module stops talking is completed by the first bytes after the gap.
+class ResponseAssembler {
+public:
+    // Takes one byte. On Rejected and Complete the assembler is back to waiting for a start byte.
+    FeedOutcome feed(std::uint8_t byte);
+
+    // The frame being (or last) assembled: 50 bytes, never cleared, so positions past the
+    // current frame keep bytes of earlier frames.
+    const std::uint8_t* frame() const { return m_frame.data(); }
+    // The size the last accepted length byte gives (L + 1): that of the frame just completed;
+    // 0 before any.
+    std::size_t frameSize() const { return m_length < 4 ? 0 : m_length + 1u; }
+
+    // Whether the completed frame's checksum (byte L) matches the sum of bytes 1 to L-1.
+    bool checksumHolds() const;
+
+    // Whether a frame has begun and is not complete yet.
+    bool inFrame() const { return m_index != 0; }
+    // Gives up a frame begun, as a rejected byte would; the buffer keeps its bytes.
+    void reset() { m_index = 0; }
+
+private:
+    std::array<std::uint8_t, kAssemblerCapacity> m_frame{};  // g_rxFrame
+    int m_index = 0;                                         // g_nRxIndex
+    std::uint8_t m_length = 0;                               // g_nRxLength
+};
 
 // Packed BCD: sign nibble and hundreds, tens and units, tenths and hundredths.
 double DecodeBcdReading(std::uint8_t a, std::uint8_t b, std::uint8_t c);
-
-// Complete frames since the rate display last took the count.
-void CountCompletedFrame();
-int FrameCount();
-void ResetFrameCount();

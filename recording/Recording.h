@@ -89,6 +89,7 @@ public:
 
     // What happened since the last call.
     std::vector<RecordNotice> TakeNotices();
+    bool HasNotices() const { return !m_notices.empty(); }
 
 private:
     // A descriptor, closed when it goes or is replaced.

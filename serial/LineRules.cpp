@@ -15,20 +15,6 @@ QString LineSpeedsInWords() {
     return speeds.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
 }
 
-QString SettingsString(int index) {
-    if (index < 0 || index >= static_cast<int>(kLineSpeeds.size()))
-        return QString();
-    return QStringLiteral("%1,n,8,1").arg(kLineSpeeds[static_cast<std::size_t>(index)]);
-}
-
-qint32 SpeedOfSettings(const QString& settings) {
-    for (int i = 0; i < static_cast<int>(kLineSpeeds.size()); ++i) {
-        if (settings == SettingsString(i))
-            return kLineSpeeds[static_cast<std::size_t>(i)];
-    }
-    return 0;
-}
-
 bool ApplyLineSettings(QSerialPort& port, qint32 speed) {
     return port.setBaudRate(speed) && port.setDataBits(QSerialPort::Data8) &&
            port.setParity(QSerialPort::NoParity) && port.setStopBits(QSerialPort::OneStop) &&

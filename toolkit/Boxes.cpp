@@ -26,6 +26,10 @@ void CDialogBase::MessageBox(const QString& text, const QString& caption) {
                                own ? BoxIcon::None : BoxIcon::Exclamation});
 }
 
+void CDialogBase::ErrorBox(const QString& text) {
+    QueueBox(MessageBoxRequest{text, ApplicationTitle(), BoxIcon::Stop});
+}
+
 void CDialogBase::QueueBox(MessageBoxRequest request) {
     if (m_bBoxesSilenced) {
         std::fprintf(stderr, "%s: %s\n", qUtf8Printable(request.caption),

@@ -9,12 +9,10 @@ class CWnd;
 
 // Notifications a control sends to its dialog; the dialog's handler table binds them.
 enum class Notification {
-    Clicked,     // a button was pressed
-    Changed,     // an edit's text changed (also when the program sets it)
-    KillFocus,   // an edit lost the keyboard focus
-    SelChange,   // another entry of a list became the selected one (or none)
-    CommEvent,   // the serial control has an event (bytes received)
-    DeviceLost,  // the serial control's device vanished; the control has closed the port
+    Clicked,    // a button was pressed
+    Changed,    // an edit's text changed (also when the program sets it)
+    KillFocus,  // an edit lost the keyboard focus
+    SelChange,  // another entry of a list became the selected one (or none)
 };
 
 // Style bits of a static text control, as the window style word stores them.

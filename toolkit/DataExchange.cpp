@@ -91,6 +91,15 @@ void DDX_Text(CDataExchange* pDX, int id, std::string& value) {
     }
 }
 
+void DDX_Pane(CDataExchange* pDX, int id, const std::string& text,
+              const std::function<void(const std::string&)>& store) {
+    CDialogBase* dlg = pDX->m_pDlgWnd;
+    if (!pDX->m_bSaveAndValidate)
+        dlg->SetPaneText(id, text);
+    else if (store && dlg->GetDlgItem(id)->isEnabled())
+        store(dlg->GetPaneText(id));
+}
+
 void DDX_Text(CDataExchange* pDX, int id, std::uint32_t& value) {
     ExchangeNumber(pDX, id, value, ParseUnsignedField, FormatUnsignedField, UnsignedFieldMessage());
 }

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class CDialogBase;
@@ -22,6 +23,11 @@ void DDX_Control(CDataExchange* pDX, int id, CWnd& control);
 void DDX_Text(CDataExchange* pDX, int id, std::string& value);
 void DDX_Text(CDataExchange* pDX, int id, std::uint32_t& value);
 void DDX_Text(CDataExchange* pDX, int id, double& value);
+// A multi-line pane showing a text the window does not hold itself: a refresh shows `text`, a
+// commit hands what the pane shows to `store` (a disabled pane is not read back: it holds
+// nothing the operator could have changed).
+void DDX_Pane(CDataExchange* pDX, int id, const std::string& text,
+              const std::function<void(const std::string&)>& store);
 
 // Validation messages of the numeric fields.
 QString UnsignedFieldMessage();

@@ -52,7 +52,7 @@ bool CDialogBase::Create() {
     BuildControls();
     m_inputFilter = new InputPreFilter(this);
     qApp->installEventFilter(m_inputFilter);
-    RunGuarded([this] { OnInitDialog(); });
+    OnInitDialog();
     ApplyControlColours();
     show();
     WatchOnScreen();
@@ -78,9 +78,7 @@ void CDialogBase::DestroyWindow() {
     if (!m_bCreated || m_bDestroyed)
         return;
     m_bDestroyed = true;
-    RunGuarded([this] { OnDestroy(); });
-    for (auto& [id, timer] : m_timers)
-        timer->stop();
+    OnDestroy();
     m_paneTimer->stop();
     qApp->removeEventFilter(m_inputFilter);
     hide();
@@ -136,7 +134,7 @@ void CDialogBase::contextMenuEvent(QContextMenuEvent* event) {
     QAction* chosen = m_sysMenu->exec(event->globalPos());
     if (chosen && chosen->data().isValid()) {
         const int command = chosen->data().toInt();
-        RunGuarded([this, command] { OnSysCommand(command); });
+        OnSysCommand(command);
     }
 }
 

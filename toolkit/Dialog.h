@@ -40,15 +40,14 @@ struct HandlerEntry {
 };
 
 // A template-built dialog standing in for the source platform's dialog framework: controls at
-// dialog-unit positions, control objects attached by id, data exchange, a handler table,
-// timers by id, modal boxes through the UI sink, and one place that reports control errors.
+// dialog-unit positions, control objects attached by id, data exchange, a handler table and
+// modal boxes through the UI sink.
 //
 // The member functions are defined by concern: Dialog.cpp (life cycle, controls and their
 // texts, the window menu), TemplateBuild.cpp (making the controls), Panes.cpp (lazy writing of
 // multi-line panes), OnScreen.cpp (no painting while the window cannot be seen),
-// DataExchange.cpp, Handlers.cpp (handler table, focus losses and error reporting),
-// InputFilter.cpp (keys and cancelled clicks), Timers.cpp and Boxes.cpp (modal boxes, the beep
-// and the folder choice).
+// DataExchange.cpp, Handlers.cpp (handler table and focus losses), InputFilter.cpp (keys and
+// cancelled clicks) and Boxes.cpp (modal boxes, the beep and the folder choice).
 class CDialogBase : public QDialog, public CControlHost {
     Q_OBJECT
 public:
@@ -78,16 +77,9 @@ public:
     std::string GetPaneText(int id);
     void FlushPanes();
 
-    void SetTimer(int id, int milliseconds);
-    void KillTimer(int id);
-    // Runs OnTimer(id) as a timer message would (errors reported as for any handler).
-    void DispatchTimer(int id);
-
     // Runs the handler bound to (id, code), if any; own-field change and focus notifications are
-    // ignored during an exchange. A control error escaping the handler is shown with a stop icon.
+    // ignored during an exchange.
     void Dispatch(int id, Notification code) override;
-    // Runs any handler-like function the same way.
-    void RunGuarded(const std::function<void()>& work);
 
     // Modal box with an OK button. Without a caption: the application's name and an
     // exclamation icon; with a caption of its own: no icon. The box opens once the event that
@@ -96,6 +88,8 @@ public:
     // of the last one waiting (or open) is not opened again, and a storm of them stays bounded
     // (Boxes.cpp).
     void MessageBox(const QString& text, const QString& caption = QString());
+    // The same with the application's name and a stop icon: what the serial line could not do.
+    void ErrorBox(const QString& text);
     // From now on no box opens, and none that waits will: the program is ending without anyone
     // to answer them (a signal asked it to). Their texts go to standard error instead.
     void SilenceBoxes();
@@ -123,7 +117,6 @@ protected:
     virtual void DoDataExchange(CDataExchange* /*pDX*/) {}
     // Base runs the first refresh (which attaches the control objects).
     virtual bool OnInitDialog();
-    virtual void OnTimer(int /*id*/) {}
     virtual void OnDestroy() {}
     // Asked once for every static control when the window is built, after OnInitDialog; the
     // answer becomes the control's palette. Nothing (the default) keeps the dialog colours.
@@ -180,7 +173,6 @@ private:
     // Looked up on every refresh of the fields: hashed rather than a tree.
     std::unordered_map<int, QWidget*> m_controls;
     std::map<std::pair<int, Notification>, std::function<void()>> m_handlers;
-    std::map<int, QTimer*> m_timers;  // owned by the dialog as Qt children
     std::map<int, std::unique_ptr<Pane>> m_panes;
     std::unordered_map<int, CWnd*> m_objects;
     QTimer* m_paneTimer = nullptr;

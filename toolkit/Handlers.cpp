@@ -1,11 +1,9 @@
-// The handler table: notifications of the controls to member functions, a field's focus loss
-// (and the click it cancels when the field is rejected), and the one place where an error raised
-// by a control (the serial adapter) is caught and reported.
+// The handler table: notifications of the controls to member functions, and a field's focus loss
+// (and the click it cancels when the field is rejected).
 #include <QMetaObject>
 #include <utility>
 
 #include "Dialog.h"
-#include "Exception.h"
 
 void CDialogBase::Bind(int id, Notification code, std::function<void()> handler) {
     m_handlers[{id, code}] = std::move(handler);
@@ -29,7 +27,7 @@ void CDialogBase::Dispatch(int id, Notification code) {
         return;
     }
     const std::function<void()> handler = it->second;  // the table may not change under us
-    RunGuarded(handler);
+    handler();
 }
 
 void CDialogBase::FieldLostFocus(int id, Qt::FocusReason reason) {
@@ -47,13 +45,4 @@ void CDialogBase::FieldLostFocus(int id, Qt::FocusReason reason) {
 
 bool CDialogBase::DropsPress() {
     return std::exchange(m_bCancelClick, false);
-}
-
-void CDialogBase::RunGuarded(const std::function<void()>& work) {
-    try {
-        work();
-    } catch (const CControlException& error) {
-        QueueBox(MessageBoxRequest{QString::fromStdString(error.Description()), ApplicationTitle(),
-                                   BoxIcon::Stop});
-    }
 }

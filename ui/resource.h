@@ -64,7 +64,3 @@ constexpr int IDC_BTN_SETMAG = 1075;
 constexpr int IDC_BTN_MANUAL = 1077;
 constexpr int IDC_BTN_AMODE = 1078;
 constexpr int IDC_BTN_CAL_STOP = 1079;
-
-// Window timers.
-constexpr int IDT_POLL = 2;  // 100 ms
-constexpr int IDT_RATE = 4;  // 1000 ms

@@ -134,10 +134,11 @@ public:
                 bytes.insert(bytes.end(), frame.begin(), frame.end());
                 lines.push_back(Hex(frame) + ' ');
             }
-            const int target = FrameCount() + chunk;
+            const int target = dlg->session().frameCount() + chunk;
             pty->Write(bytes);
-            EXPECT_TRUE(WaitFor([&] { return FrameCount() >= target; }, 5000))
-                << "the window took " << FrameCount() - (target - chunk) << " of " << chunk;
+            EXPECT_TRUE(WaitFor([&] { return dlg->session().frameCount() >= target; }, 5000))
+                << "the window took " << dlg->session().frameCount() - (target - chunk) << " of "
+                << chunk;
             sent += chunk;
         }
         return lines;
@@ -169,8 +170,8 @@ TEST_F(Faults, ModuleVanishingMidStreamTwentyTimesIsReportedOnceEachAndKeepsTheR
         Click(IDC_BTN_GOSTOP);
         Click(IDC_BTN_CLEAR_RECEIVED);
         Click(IDC_BTN_RECORD);
-        ASSERT_TRUE(dlg->m_recorder.IsRecording());
-        const fs::path record = dlg->m_recorder.FilePath();
+        ASSERT_TRUE(dlg->session().recorder().IsRecording());
+        const fs::path record = dlg->session().recorder().FilePath();
         const std::size_t boxes = sink.boxes.size();
 
         // Varying lengths put the loss before, on and after a 60-line block boundary.
@@ -183,7 +184,7 @@ TEST_F(Faults, ModuleVanishingMidStreamTwentyTimesIsReportedOnceEachAndKeepsTheR
         EXPECT_TRUE(sink.boxes.back().text.contains(QString::fromStdString(pty->SlavePath())))
             << sink.boxes.back().text.toStdString();
         EXPECT_EQ(dlg->m_bPortOpen, 0);
-        EXPECT_FALSE(dlg->m_ctrlComm.GetPortOpen());
+        EXPECT_FALSE(dlg->session().isOpen());
         EXPECT_EQ(Text(IDC_BTN_OPENCOM), "Open");
         EXPECT_EQ(Text(IDC_BTN_GOSTOP), "GO");
         // A port left open on a dead device repeats its error at full speed.
@@ -192,7 +193,7 @@ TEST_F(Faults, ModuleVanishingMidStreamTwentyTimesIsReportedOnceEachAndKeepsTheR
         Tick(3);
         EXPECT_EQ(sink.boxes.size(), boxes + 1);
 
-        EXPECT_TRUE(dlg->m_recorder.IsRecording());
+        EXPECT_TRUE(dlg->session().recorder().IsRecording());
         Click(IDC_BTN_RECORD);
         EXPECT_EQ(RecordedLines(record), expected);
     }
@@ -229,16 +230,17 @@ TEST_F(Faults, FloodOfRandomBytesKeepsBothPanesAndMemoryBounded) {
             rssQuarter = ResidentKb();
             heapQuarter = HeapInUseKb();
         }
-        maxReceived = std::max(maxReceived, dlg->m_strReceived.size());
-        maxReceivedLines = std::max(maxReceivedLines, LineBreaks(dlg->m_strReceived));
-        maxSendLines = std::max(maxSendLines, LineBreaks(dlg->m_strSend));
-        EXPECT_LE(dlg->m_strFrameHex.size(), 50u * 3u);
+        maxReceived = std::max(maxReceived, dlg->session().log().receivedText().size());
+        maxReceivedLines =
+            std::max(maxReceivedLines, LineBreaks(dlg->session().log().receivedText()));
+        maxSendLines = std::max(maxSendLines, LineBreaks(dlg->session().log().sendText()));
+        EXPECT_LE(dlg->session().log().frameHex().size(), 50u * 3u);
     }
     // Let the window take what is still on the line.
     std::string last;
     WaitFor([&] {
-        const bool quiet = dlg->m_strReceived == last;
-        last = dlg->m_strReceived;
+        const bool quiet = dlg->session().log().receivedText() == last;
+        last = dlg->session().log().receivedText();
         return quiet && CpuSecondsWhileServing(50) < 0.02;
     });
     EXPECT_EQ(dlg->m_bPortOpen, 1);
@@ -257,10 +259,10 @@ TEST_F(Faults, FloodOfRandomBytesKeepsBothPanesAndMemoryBounded) {
 TEST_F(Faults, RecordFileUnwritableForAWhileIsReportedOnceAndLosesNoFrame) {
     Open();
     Click(IDC_BTN_RECORD);
-    ASSERT_TRUE(dlg->m_recorder.IsRecording());
-    const fs::path record = dlg->m_recorder.FilePath();
-    // Up to the 60th line since the last block (the count outlives a window).
-    const int first = 60 - static_cast<int>(FramesSinceFlush());
+    ASSERT_TRUE(dlg->session().recorder().IsRecording());
+    const fs::path record = dlg->session().recorder().FilePath();
+    // Up to the 60th line since the last block.
+    const int first = 60 - static_cast<int>(dlg->session().log().framesSinceFlush());
     std::vector<std::string> lines = Stream(0, first);
 
     const auto refused = NumberedReading(first);
@@ -270,9 +272,10 @@ TEST_F(Faults, RecordFileUnwritableForAWhileIsReportedOnceAndLosesNoFrame) {
         ASSERT_TRUE(full.Held());
         Receive(refused);
         ExpectOneBox("creat file is fail!", "TORVA", BoxIcon::Exclamation);
-        EXPECT_EQ(dlg->m_strReceived, Hex(refused) + " \r\n") << "the frame was not logged";
-        EXPECT_EQ(dlg->m_strFrameHex, "");
-        EXPECT_TRUE(dlg->m_recorder.IsRecording());
+        EXPECT_EQ(dlg->session().log().receivedText(), Hex(refused) + " \r\n")
+            << "the frame was not logged";
+        EXPECT_EQ(dlg->session().log().frameHex(), "");
+        EXPECT_TRUE(dlg->session().recorder().IsRecording());
         EXPECT_EQ(FileLines(record).size(), 1u) << "the refused block left a piece behind";
         // Still refused: held too, and no second box.
         lines.push_back(Hex(refused) + ' ');
@@ -305,7 +308,7 @@ public:
                 read.append(reinterpret_cast<const char*>(frame.data()),
                             static_cast<qsizetype>(frame.size()));
             }
-            dlg->FeedInput(read);
+            dlg->session().takeInput(read);
             dlg->UpdateData(false);
             OpenRaisedBoxes();
             if (each)
@@ -365,27 +368,20 @@ void PrintTo(const DiskFull& c, std::ostream* out) {
     *out << c.name;
 }
 
-// The live plot's history grows with every reading up to a bound of its own: off while only the
-// record's memory is measured.
-struct HistoryOff {
-    HistoryOff() { LiveHistory().SetCapacity(0); }
-    ~HistoryOff() { LiveHistory().SetCapacity(ReadingHistory::kDefaultCapacity); }
-    HistoryOff(const HistoryOff&) = delete;
-    HistoryOff& operator=(const HistoryOff&) = delete;
-};
-
 class RecordDiskFull : public RecordDisk, public ::testing::WithParamInterface<DiskFull> {};
 
 TEST_P(RecordDiskFull, EveryFrameIsRecordedOnceInOrderOrCountedWhereItIsMissing) {
     const DiskFull& c = GetParam();
-    const HistoryOff historyOff;
+    // The live plot's history grows with every reading up to a bound of its own: off while only
+    // the record's memory is measured.
+    dlg->session().history().SetCapacity(0);
     SmallFileSystem disk(folder / "disk", std::string("size=") + c.size);
     if (!disk.Mounted())
         GTEST_SKIP() << "cannot mount a small file system to fill (needs root): " << disk.Error();
     dlg->m_strSaveFolder = disk.Path().string();
     Click(IDC_BTN_RECORD);
-    ASSERT_TRUE(dlg->m_recorder.IsRecording());
-    const fs::path record = dlg->m_recorder.FilePath();
+    ASSERT_TRUE(dlg->session().recorder().IsRecording());
+    const fs::path record = dlg->session().recorder().FilePath();
 
     Feed(0, c.before);
     disk.Fill();
@@ -434,8 +430,8 @@ TEST_P(RecordFolderDeleted, IsToldOnceAndTheRecordIsMadeAgainWithEverything) {
     const fs::path where = folder / "records";
     dlg->m_strSaveFolder = where.string();
     Click(IDC_BTN_RECORD);
-    ASSERT_TRUE(dlg->m_recorder.IsRecording());
-    const fs::path record = dlg->m_recorder.FilePath();
+    ASSERT_TRUE(dlg->session().recorder().IsRecording());
+    const fs::path record = dlg->session().recorder().FilePath();
     ASSERT_EQ(record, where / "Rec00.txt");
 
     Feed(0, 90);

@@ -62,7 +62,7 @@ TEST_F(Operator, AnAcknowledgementStormKeepsEveryFrameOnceAndInOrder) {
     }
     const std::string last = expected.back() + "\r\n";
     ASSERT_TRUE(Within(15000, [&] {
-        const std::string& log = dlg->m_strReceived;
+        const std::string& log = dlg->session().log().receivedText();
         return toSend.empty() && log.size() >= last.size() &&
                log.compare(log.size() - last.size(), last.size(), last) == 0;
     })) << "the last reading never reached the Received log";
@@ -96,7 +96,7 @@ TEST_F(Operator, EveryKindOfBoxLeavesTheTicksAndTheReceivePathRunning) {
          [this] {
              // 99 of the 100 ticks at once; the window's own timer serves the last one.
              for (int i = 0; i < 99; ++i)
-                 dlg->DispatchTimer(IDT_POLL);
+                 dlg->session().serviceTick();
          },
          "Time out ! Try again!"},
         {"acknowledgement", [this] { pty->Write(ModuleFrame(0x85, {0x00})); }, "Successful!"},

@@ -66,21 +66,28 @@ TEST(CommandTable, StampKnownAnswers) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const CommandFrame& stamped = StampCommandRow(c.row, c.params);
-        EXPECT_EQ(RowBytes(stamped), c.expected);
-        EXPECT_EQ(&stamped, &CommandTableRow(c.row));
+        EXPECT_EQ(RowBytes(stampCommand(c.row, c.params)), c.expected);
     }
 }
 
-TEST(CommandTable, RowKeepsTheBytesOfItsLastSend) {
-    EXPECT_EQ(RowBytes(CommandTableRow(CMD_SET_BAUD)), (Bytes{0x68, 0x05, 0x00, 0x0B, 0x02, 0x12}));
-    StampCommandRow(CMD_SET_BAUD, {.address = 9, .baudIndex = 4});
-    StampCommandRow(CMD_READ, {.address = 9});
-    EXPECT_EQ(RowBytes(CommandTableRow(CMD_SET_BAUD)), (Bytes{0x68, 0x05, 0x09, 0x0B, 0x04, 0x1D}));
-    EXPECT_EQ(RowBytes(CommandTableRow(CMD_READ)), (Bytes{0x68, 0x04, 0x09, 0x04, 0x11}));
-    EXPECT_EQ(RowBytes(CommandTableRow(CMD_CAL_STOP)), (Bytes{0x68, 0x04, 0x00, 0x09, 0x0D}));
-    StampCommandRow(CMD_SET_BAUD, {.address = 1, .baudIndex = 0});
-    EXPECT_EQ(RowBytes(CommandTableRow(CMD_SET_BAUD)), (Bytes{0x68, 0x05, 0x01, 0x0B, 0x00, 0x11}));
+// Every stamp starts from the row's template: what an earlier stamp of any row wrote (another
+// address, another payload) never shows in a later one.
+TEST(CommandTable, StampingIsIndependentOfEarlierStamps) {
+    std::vector<Bytes> fresh;
+    for (int row = 0; row < kCommandRowCount; ++row)
+        fresh.push_back(RowBytes(stampCommand(CommandRow(row), {})));
+    for (int row = 0; row < kCommandRowCount; ++row)
+        stampCommand(CommandRow(row),
+                     {.address = 0xA5, .newAddress = 9, .baudIndex = 4, .declination = -99.9});
+    for (int row = 0; row < kCommandRowCount; ++row) {
+        SCOPED_TRACE(row);
+        EXPECT_EQ(RowBytes(stampCommand(CommandRow(row), {})), fresh[std::size_t(row)]);
+        // With the default parameters every template is already a well-formed frame.
+        const CommandFrame& templ = kCommandTemplates[std::size_t(row)];
+        EXPECT_EQ(templ.bytes[templ.size() - 1], FrameChecksum(templ.bytes.data()));
+    }
+    EXPECT_EQ(RowBytes(stampCommand(CMD_SET_BAUD, {.address = 1, .baudIndex = 0})),
+              (Bytes{0x68, 0x05, 0x01, 0x0B, 0x00, 0x11}));
 }
 
 TEST(HexText, FormatsLowerCaseAndReadsBackEveryByte) {

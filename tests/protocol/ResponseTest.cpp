@@ -13,10 +13,10 @@ const Bytes kReadingFrame = {0x68, 0x0D, 0x01, 0x84, 0x10, 0x12, 0x34,
                              0x00, 0x05, 0x60, 0x03, 0x59, 0x99, 0x42};
 
 // Feeds the bytes one by one and returns the outcome of each.
-std::vector<FeedOutcome> FeedAll(const Bytes& bytes) {
+std::vector<FeedOutcome> FeedAll(ResponseAssembler& assembler, const Bytes& bytes) {
     std::vector<FeedOutcome> outcomes;
     for (std::uint8_t b : bytes) {
-        outcomes.push_back(FeedByte(b));
+        outcomes.push_back(assembler.feed(b));
     }
     return outcomes;
 }
@@ -27,26 +27,30 @@ std::vector<FeedOutcome> StoredThenComplete(std::size_t size) {
     return expected;
 }
 
-Bytes Assembled(std::size_t count) {
-    return Bytes(AssembledFrame(), AssembledFrame() + count);
+Bytes Assembled(const ResponseAssembler& assembler, std::size_t count) {
+    return Bytes(assembler.frame(), assembler.frame() + count);
 }
 
-// Each test runs in a fresh process, so this is the first frame the assembler ever sees.
-TEST(FeedByte, AssemblesTheReadingFrameByteByByte) {
-    EXPECT_EQ(FeedAll(kReadingFrame), StoredThenComplete(kReadingFrame.size()));
-    EXPECT_EQ(Assembled(kReadingFrame.size()), kReadingFrame);
-    EXPECT_TRUE(AssembledFrameChecksumHolds());
+TEST(ResponseAssembler, AssemblesTheReadingFrameByteByByte) {
+    ResponseAssembler assembler;
+    EXPECT_EQ(FeedAll(assembler, kReadingFrame), StoredThenComplete(kReadingFrame.size()));
+    EXPECT_EQ(Assembled(assembler, kReadingFrame.size()), kReadingFrame);
+    EXPECT_EQ(assembler.frameSize(), kReadingFrame.size());
+    EXPECT_TRUE(assembler.checksumHolds());
 }
 
-TEST(FeedByte, CompletesAFrameWithABadChecksumButTheChecksumFails) {
-    EXPECT_FALSE(AssembledFrameChecksumHolds());  // nothing assembled yet
+TEST(ResponseAssembler, CompletesAFrameWithABadChecksumButTheChecksumFails) {
+    ResponseAssembler assembler;
+    EXPECT_FALSE(assembler.checksumHolds());  // nothing assembled yet
+    EXPECT_EQ(assembler.frameSize(), 0u);
     Bytes bad = kReadingFrame;
     bad.back() = 0x43;
-    EXPECT_EQ(FeedAll(bad), StoredThenComplete(bad.size()));
-    EXPECT_FALSE(AssembledFrameChecksumHolds());
+    EXPECT_EQ(FeedAll(assembler, bad), StoredThenComplete(bad.size()));
+    EXPECT_FALSE(assembler.checksumHolds());
 }
 
-TEST(FeedByte, AcceptsLengths4To49AndRejectsTheRest) {
+TEST(ResponseAssembler, AcceptsLengths4To49AndRejectsTheRest) {
+    ResponseAssembler assembler;
     for (int length : {0, 3, 4, 5, 13, 49, 50, 0xFF}) {
         SCOPED_TRACE(length);
         const bool accepted = length >= 4 && length <= 49;
@@ -58,36 +62,53 @@ TEST(FeedByte, AcceptsLengths4To49AndRejectsTheRest) {
             for (int i = 1; i < length; ++i) {
                 frame.back() = static_cast<std::uint8_t>(frame.back() + frame[i]);
             }
-            EXPECT_EQ(FeedAll(frame), StoredThenComplete(frame.size()));
-            EXPECT_EQ(Assembled(frame.size()), frame);
-            EXPECT_TRUE(AssembledFrameChecksumHolds());
+            EXPECT_EQ(FeedAll(assembler, frame), StoredThenComplete(frame.size()));
+            EXPECT_EQ(Assembled(assembler, frame.size()), frame);
+            EXPECT_TRUE(assembler.checksumHolds());
             continue;
         }
-        EXPECT_EQ(FeedByte(0x68), FeedOutcome::Stored);
-        EXPECT_EQ(FeedByte(frame[1]), FeedOutcome::Rejected);
-        EXPECT_EQ(AssembledFrame()[1], frame[1]);  // stored before the test
+        EXPECT_EQ(assembler.feed(0x68), FeedOutcome::Stored);
+        EXPECT_EQ(assembler.feed(frame[1]), FeedOutcome::Rejected);
+        EXPECT_EQ(assembler.frame()[1], frame[1]);  // stored before the test
         // Back to waiting for a start byte; the next frame assembles from its own start.
-        EXPECT_EQ(FeedByte(0x04), FeedOutcome::Rejected);
-        EXPECT_EQ(FeedAll(kReadingFrame), StoredThenComplete(kReadingFrame.size()));
+        EXPECT_EQ(assembler.feed(0x04), FeedOutcome::Rejected);
+        EXPECT_EQ(FeedAll(assembler, kReadingFrame), StoredThenComplete(kReadingFrame.size()));
     }
 }
 
-TEST(FeedByte, NonStartByteIsRejectedAndTheNextStartByteBeginsAFrame) {
+TEST(ResponseAssembler, NonStartByteIsRejectedAndTheNextStartByteBeginsAFrame) {
+    ResponseAssembler assembler;
     for (std::uint8_t noise : {0x00, 0x67, 0x69, 0xFF}) {
-        EXPECT_EQ(FeedByte(noise), FeedOutcome::Rejected) << int{noise};
+        EXPECT_EQ(assembler.feed(noise), FeedOutcome::Rejected) << int{noise};
     }
-    EXPECT_EQ(FeedAll(kReadingFrame), StoredThenComplete(kReadingFrame.size()));
-    EXPECT_TRUE(AssembledFrameChecksumHolds());
+    EXPECT_EQ(FeedAll(assembler, kReadingFrame), StoredThenComplete(kReadingFrame.size()));
+    EXPECT_TRUE(assembler.checksumHolds());
 }
 
-TEST(FeedByte, ShortFrameLeavesLaterPositionsOfEarlierFrames) {
-    FeedAll(kReadingFrame);
+TEST(ResponseAssembler, ShortFrameLeavesLaterPositionsOfEarlierFrames) {
+    ResponseAssembler assembler;
+    FeedAll(assembler, kReadingFrame);
     const Bytes shortFrame = {0x68, 0x05, 0x01, 0x84, 0x00, 0x8A};
-    EXPECT_EQ(FeedAll(shortFrame), StoredThenComplete(shortFrame.size()));
-    EXPECT_TRUE(AssembledFrameChecksumHolds());
+    EXPECT_EQ(FeedAll(assembler, shortFrame), StoredThenComplete(shortFrame.size()));
+    EXPECT_TRUE(assembler.checksumHolds());
     Bytes expected = kReadingFrame;
     std::copy(shortFrame.begin(), shortFrame.end(), expected.begin());
-    EXPECT_EQ(Assembled(expected.size()), expected);
+    EXPECT_EQ(Assembled(assembler, expected.size()), expected);
+}
+
+// A frame begun and given up: the next start byte begins a frame of its own, and the bytes
+// already stored stay where they were.
+TEST(ResponseAssembler, ResetGivesUpAFrameBegunAndKeepsTheBuffer) {
+    ResponseAssembler assembler;
+    EXPECT_FALSE(assembler.inFrame());
+    FeedAll(assembler, Bytes(kReadingFrame.begin(), kReadingFrame.begin() + 6));
+    EXPECT_TRUE(assembler.inFrame());
+    assembler.reset();
+    EXPECT_FALSE(assembler.inFrame());
+    EXPECT_EQ(Assembled(assembler, 6), Bytes(kReadingFrame.begin(), kReadingFrame.begin() + 6));
+    EXPECT_EQ(assembler.feed(0x12), FeedOutcome::Rejected);
+    EXPECT_EQ(FeedAll(assembler, kReadingFrame), StoredThenComplete(kReadingFrame.size()));
+    EXPECT_FALSE(assembler.inFrame());
 }
 
 TEST(DecodeBcdReading, KnownAnswers) {
@@ -138,15 +159,6 @@ TEST(ReadingOfFrame, OnlyAFrameLongEnoughAndInDecimalDigitsIsAReading) {
             check(frame, frame.size(), sign ? ReadingFault::None : ReadingFault::NotDecimal);
         }
     }
-}
-
-TEST(FrameCount, CountsAndResets) {
-    EXPECT_EQ(FrameCount(), 0);
-    CountCompletedFrame();
-    CountCompletedFrame();
-    EXPECT_EQ(FrameCount(), 2);
-    ResetFrameCount();
-    EXPECT_EQ(FrameCount(), 0);
 }
 
 }  // namespace

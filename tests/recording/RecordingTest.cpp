@@ -23,6 +23,7 @@
 
 #include "FileSizeLimit.h"
 #include "Recording.h"
+#include "ScopedEnv.h"
 #include "SmallFileSystem.h"
 #include "TrafficLog.h"
 
@@ -82,31 +83,31 @@ std::string Lines(int first, int count = 1) {
     return text;
 }
 
-// The Received log and the text of the frame being assembled, as the window holds them, and
-// the window's record.
+// The traffic logs and the record, as a session holds them.
 struct Logs {
     explicit Logs(std::size_t hold = Recorder::kHoldLimit) : record(hold) {}
 
     Recorder record;
-    std::string received;
-    std::string frameHex;
+    TrafficLog log;
 
+    const std::string& received() const { return log.receivedText(); }
     bool Frames(int first, int count = 1) {
         bool ok = true;
         for (int n = first; n < first + count; ++n) {
             for (int b : {0x68, 0x04, n, 0x84, 0x88 + n}) {
-                LogReceivedByte(frameHex, static_cast<std::uint8_t>(b));
+                log.logReceivedByte(static_cast<std::uint8_t>(b));
             }
-            ok = LogCompletedFrame(received, frameHex, record) && ok;
+            ok = log.logCompletedFrame(record) && ok;
         }
         return ok;
     }
     void Pieces(int count, std::uint8_t byte = 0) {
         for (int i = 0; i < count; ++i) {
-            LogReceivedByte(frameHex, byte);
-            LogRejectedBytes(received, frameHex);
+            log.logReceivedByte(byte);
+            log.logRejected();
         }
     }
+    RecordStop Stop(const std::tm& now) { return log.stopRecording(record, now); }
 };
 
 std::tm Time(const char* text) {
@@ -139,8 +140,7 @@ bool AsAnotherUser(const std::function<bool()>& action) {
 }
 
 // A script of sends: R read request, C counted, U uncounted (each with a repeat count), and
-// X for the Clear button, which empties only the text. Each case runs in its own process, so
-// the count starts at zero.
+// X for the Clear button, which empties only the text.
 struct SendScript {
     const char* script;
     int lines;       // in the log afterwards
@@ -152,13 +152,13 @@ class SendLog : public ::testing::TestWithParam<SendScript> {};
 TEST_P(SendLog, EmptiesAtTheReadRequestAfter60CountedLines) {
     const std::string read = "68 04 00 04 08 ";
     const std::string other = "68 05 00 05 01 0b ";
-    std::string sendLog;
+    TrafficLog log;
     std::istringstream script(GetParam().script);
     char op = 0;
     int times = 0;
     while (script >> op) {
         if (op == 'X') {
-            sendLog.clear();
+            log.clearSend();
             continue;
         }
         script >> times;
@@ -166,11 +166,12 @@ TEST_P(SendLog, EmptiesAtTheReadRequestAfter60CountedLines) {
                              : op == 'C' ? SendLogVariant::Counted
                                          : SendLogVariant::Uncounted;
         for (int i = 0; i < times; ++i) {
-            LogSentFrame(sendLog, op == 'R' ? read : other, variant);
+            log.logSent(op == 'R' ? read : other, variant);
         }
     }
+    const std::string& sendLog = log.sendText();
     EXPECT_EQ(CountLines(sendLog), GetParam().lines);
-    EXPECT_EQ(SendLineCount(), GetParam().count);
+    EXPECT_EQ(log.sendLineCount(), GetParam().count);
     // Every send appends its text and CR LF.
     const std::string& last = op == 'R' ? read : other;
     EXPECT_EQ(sendLog.substr(sendLog.size() - last.size() - 2), last + "\r\n");
@@ -197,41 +198,41 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ReceivedLog, FrameLinesAndRejectedPieces) {
     Logs logs;
     for (std::uint8_t b : {0x00, 0x0A, 0x9F, 0xAB, 0xFF}) {
-        LogReceivedByte(logs.frameHex, b);
+        logs.log.logReceivedByte(b);
     }
-    EXPECT_EQ(logs.frameHex, "00 0A 9F AB FF ");
-    logs.frameHex.clear();
-    logs.received = "earlier\r\n";
+    EXPECT_EQ(logs.log.frameHex(), "00 0A 9F AB FF ");
+    logs.log.logRejected();                   // a piece of five bytes, as a test can make it
+    logs.log.setReceivedText("earlier\r\n");  // as the operator may type into the pane
     EXPECT_TRUE(logs.Frames(1));
-    EXPECT_EQ(logs.received, "earlier\r\n" + Lines(1));
-    EXPECT_EQ(logs.frameHex, "");
-    EXPECT_EQ(FramesSinceFlush(), 1u);
+    EXPECT_EQ(logs.received(), "earlier\r\n" + Lines(1));
+    EXPECT_EQ(logs.log.frameHex(), "");
+    EXPECT_EQ(logs.log.framesSinceFlush(), 1u);
 
     // A rejected piece gets no line break; every tenth piece does, frame lines not counting.
-    logs.received.clear();
-    logs.Pieces(4);
-    LogReceivedByte(logs.frameHex, 0x68);
-    LogReceivedByte(logs.frameHex, 0x32);
-    LogRejectedBytes(logs.received, logs.frameHex);
-    EXPECT_EQ(logs.received, Repeat("00 ", 4) + "68 32 ");
-    EXPECT_EQ(logs.frameHex, "");
+    logs.log.clearReceived();
+    logs.Pieces(3);
+    logs.log.logReceivedByte(0x68);
+    logs.log.logReceivedByte(0x32);
+    logs.log.logRejected();
+    EXPECT_EQ(logs.received(), Repeat("00 ", 3) + "68 32 ");
+    EXPECT_EQ(logs.log.frameHex(), "");
     EXPECT_TRUE(logs.Frames(1));
     logs.Pieces(5, 0x11);
     logs.Pieces(10, 0x22);
-    EXPECT_EQ(logs.received, Repeat("00 ", 4) + "68 32 " + Lines(1) + Repeat("11 ", 5) + "\r\n" +
-                                 Repeat("22 ", 10) + "\r\n");
+    EXPECT_EQ(logs.received(), Repeat("00 ", 3) + "68 32 " + Lines(1) + Repeat("11 ", 5) + "\r\n" +
+                                   Repeat("22 ", 10) + "\r\n");
 }
 
 TEST(ReceivedLog, The61stFrameEmptiesTheLogWhenNotRecording) {
     Logs logs;
     EXPECT_TRUE(logs.Frames(0, 30));
-    logs.received.clear();  // the Clear button keeps the frame count
+    logs.log.clearReceived();  // the Clear button keeps the frame count
     EXPECT_TRUE(logs.Frames(30, 30));
-    EXPECT_EQ(logs.received, Lines(30, 30));
-    EXPECT_EQ(FramesSinceFlush(), 60u);
+    EXPECT_EQ(logs.received(), Lines(30, 30));
+    EXPECT_EQ(logs.log.framesSinceFlush(), 60u);
     EXPECT_TRUE(logs.Frames(60));
-    EXPECT_EQ(logs.received, Lines(60));
-    EXPECT_EQ(FramesSinceFlush(), 1u);
+    EXPECT_EQ(logs.received(), Lines(60));
+    EXPECT_EQ(logs.log.framesSinceFlush(), 1u);
 }
 
 TEST(RecordLines, FormatsAndDefaultFolder) {
@@ -243,16 +244,16 @@ TEST(RecordLines, FormatsAndDefaultFolder) {
     // Without HOME the password database names the home; never a shared folder such as /tmp.
     const std::string own = std::string(::getpwuid(::getuid())->pw_dir) + "/COMDATA";
     const std::string here = fs::current_path().string();
-    for (const auto& [home, folder] :
+    ScopedEnv home("HOME", std::nullopt);
+    EXPECT_EQ(DefaultSaveFolder(), own);
+    for (const auto& [value, folder] :
          {std::pair<std::string, std::string>{"/home/op", "/home/op/COMDATA"},
           {"/home/op/", "/home/op/COMDATA"},
           {"relh", here + "/relh/COMDATA"},
           {"", own}}) {
-        ASSERT_EQ(setenv("HOME", home.c_str(), 1), 0);
-        EXPECT_EQ(DefaultSaveFolder(), folder) << home;
+        home.Set(value);
+        EXPECT_EQ(DefaultSaveFolder(), folder) << value;
     }
-    ASSERT_EQ(unsetenv("HOME"), 0);
-    EXPECT_EQ(DefaultSaveFolder(), own);
 }
 
 // The default folder under a relative HOME is fixed once: a second recording goes beside the
@@ -260,12 +261,12 @@ TEST(RecordLines, FormatsAndDefaultFolder) {
 TEST(StartRecording, RelativeHomeKeepsOneFolder) {
     TempFolder tmp;
     fs::current_path(tmp.path());
-    ASSERT_EQ(setenv("HOME", "relh", 1), 0);
+    const ScopedEnv home("HOME", "relh");
     const std::string folder = DefaultSaveFolder();
-    Recorder record;
+    Logs logs;
     for (int n = 0; n < 2; ++n) {
-        ASSERT_EQ(record.Start(folder, kStart), RecordStart::Started);
-        ASSERT_EQ(StopRecording(record, "", kStop), RecordStop::Stopped);
+        ASSERT_EQ(logs.record.Start(folder, kStart), RecordStart::Started);
+        ASSERT_EQ(logs.Stop(kStop), RecordStop::Stopped);
     }
     EXPECT_EQ(ReadFile(tmp.path() / "relh" / "COMDATA" / "Rec01.txt"), kHeader + kEndLine);
     EXPECT_FALSE(fs::exists(tmp.path() / "relh" / "COMDATA" / "relh"));
@@ -289,11 +290,13 @@ TEST(StartRecording, TakesTheLowestFreeNameAndOverwritesNothing) {
     TempFolder tmp;
     WriteFile(tmp.path() / "Rec00.txt", "zero");
     WriteFile(tmp.path() / "Rec01.txt", "one");
-    Recorder record;
+    Logs logs;
+    Recorder& record = logs.record;
     ASSERT_EQ(record.Start(tmp.path().string(), kStart), RecordStart::Started);
     EXPECT_EQ(record.FileName(), "Rec02.txt");
     // No frame line since the start: the pieces in the log are not written, only the end line.
-    ASSERT_EQ(StopRecording(record, "00 11 ", kStop), RecordStop::Stopped);
+    logs.Pieces(2);
+    ASSERT_EQ(logs.Stop(kStop), RecordStop::Stopped);
     // A directory and a dangling link take their names too.
     fs::create_directory(tmp.path() / "Rec03.txt");
     fs::create_symlink(tmp.path() / "nowhere", tmp.path() / "Rec04.txt");
@@ -354,16 +357,16 @@ TEST(Recording, The61stFrameWritesABlockAnd600PiecesEmptyTheLog) {
     EXPECT_EQ(ReadFile(path), kHeader);
     ASSERT_TRUE(logs.Frames(60));
     EXPECT_EQ(ReadFile(path), kHeader + "00 " + Lines(0, 60));
-    EXPECT_EQ(logs.received, Lines(60));
-    EXPECT_EQ(FramesSinceFlush(), 1u);
+    EXPECT_EQ(logs.received(), Lines(60));
+    EXPECT_EQ(logs.log.framesSinceFlush(), 1u);
     // 600 rejected pieces in all empty the log, which is never recorded, and leave the frame
     // count alone; the piece count starts over.
     logs.Pieces(599);
-    EXPECT_EQ(logs.received, "");
+    EXPECT_EQ(logs.received(), "");
     EXPECT_EQ(ReadFile(path), kHeader + "00 " + Lines(0, 60));
-    EXPECT_EQ(FramesSinceFlush(), 1u);
+    EXPECT_EQ(logs.log.framesSinceFlush(), 1u);
     logs.Pieces(10);
-    EXPECT_EQ(logs.received, Repeat("00 ", 10) + "\r\n");
+    EXPECT_EQ(logs.received(), Repeat("00 ", 10) + "\r\n");
 }
 
 // The record file keeps its full path: appends reach it after the current directory changes.
@@ -374,13 +377,13 @@ TEST(Recording, StartAndStopWithFivePendingFramesElsewhere) {
     ASSERT_TRUE(logs.Frames(0, 5));
     ASSERT_EQ(logs.record.Start((tmp.path() / "first").string(), kStart), RecordStart::Started);
     fs::current_path(tmp.path() / "elsewhere");
-    EXPECT_EQ(StopRecording(logs.record, logs.received, kStop), RecordStop::Stopped);
+    EXPECT_EQ(logs.Stop(kStop), RecordStop::Stopped);
     EXPECT_FALSE(logs.record.IsRecording());
     EXPECT_EQ(ReadFile(tmp.path() / "first" / "Rec00.txt"), kHeader + Lines(0, 5) + kEndLine);
     EXPECT_TRUE(fs::is_empty(tmp.path() / "elsewhere"));
     // Stopping neither empties the log nor resets the count.
-    EXPECT_EQ(logs.received, Lines(0, 5));
-    EXPECT_EQ(FramesSinceFlush(), 5u);
+    EXPECT_EQ(logs.received(), Lines(0, 5));
+    EXPECT_EQ(logs.log.framesSinceFlush(), 5u);
 }
 
 // The kinds of notice the record gave, in order.
@@ -437,15 +440,15 @@ TEST_P(RefusedBlocks, WaitInOrderAndGoOutWholeWhenTheDiskHasRoom) {
     Fill(logs.record);
     EXPECT_FALSE(logs.Frames(240, 121));
     EXPECT_EQ(ReadFile(path), before) << "a refused block left bytes behind";
-    EXPECT_EQ(logs.received, Lines(360, 1));
-    EXPECT_EQ(logs.frameHex, "");
+    EXPECT_EQ(logs.received(), Lines(360, 1));
+    EXPECT_EQ(logs.log.frameHex(), "");
     EXPECT_EQ(logs.record.HeldBytes(), Lines(180, 180).size());
     EXPECT_TRUE(logs.record.IsRecording());
     Free();
     EXPECT_TRUE(logs.Frames(361, 60));
     EXPECT_EQ(logs.record.HeldBytes(), 0u);
     EXPECT_EQ(ReadFile(path), kHeader + Lines(0, 420));
-    ASSERT_EQ(StopRecording(logs.record, logs.received, kStop), RecordStop::Stopped);
+    ASSERT_EQ(logs.Stop(kStop), RecordStop::Stopped);
     EXPECT_EQ(ReadFile(path), kHeader + Lines(0, 421) + kEndLine);
     EXPECT_EQ(Kinds(logs.record), std::vector{RecordNotice::Kind::DiskRefused});
 }
@@ -466,7 +469,7 @@ TEST_P(RefusedBlocks, BeyondTheHoldAreCountedWhereTheyAreMissing) {
     EXPECT_TRUE(logs.Frames(781, 60));
     const std::string gap = "Not recorded: 420 frames\r\n";
     EXPECT_EQ(ReadFile(path), kHeader + Lines(0, 360) + gap + Lines(780, 60));
-    ASSERT_EQ(StopRecording(logs.record, logs.received, kStop), RecordStop::Stopped);
+    ASSERT_EQ(logs.Stop(kStop), RecordStop::Stopped);
     EXPECT_EQ(ReadFile(path), kHeader + Lines(0, 360) + gap + Lines(780, 61) + kEndLine);
     const std::vector<RecordNotice> notices = logs.record.TakeNotices();
     ASSERT_EQ(notices.size(), 2u);
@@ -510,7 +513,7 @@ TEST_P(RecordUnderTampering, KeepsWritingTheFileItCreated) {
         record = tmp.path() / "renamed" / "Rec00.txt";
     }
     ASSERT_TRUE(logs.Frames(90, 90));
-    ASSERT_EQ(StopRecording(logs.record, logs.received, kStop), RecordStop::Stopped);
+    ASSERT_EQ(logs.Stop(kStop), RecordStop::Stopped);
     EXPECT_TRUE(logs.record.TakeNotices().empty()) << "the file it created was never lost";
     EXPECT_EQ(ReadFile(privateFile), "the operator's own\n");
     EXPECT_EQ(ReadFile(record), kHeader + Lines(0, 180) + kEndLine);
@@ -536,9 +539,8 @@ TEST_P(StopFailure, IsReportedAndEndsTheRecording) {
     }
     const FileSizeLimit limit(logs.record.FilePath(), GetParam() == StopFault::EndLineCut ? 5 : 0);
     ASSERT_TRUE(limit.Held());
-    EXPECT_EQ(StopRecording(logs.record, logs.received, kStop),
-              GetParam() == StopFault::FullWithFrame ? RecordStop::BlockFailed
-                                                     : RecordStop::EndLineFailed);
+    EXPECT_EQ(logs.Stop(kStop), GetParam() == StopFault::FullWithFrame ? RecordStop::BlockFailed
+                                                                       : RecordStop::EndLineFailed);
     EXPECT_FALSE(logs.record.IsRecording());
     EXPECT_EQ(ReadFile(logs.record.FilePath()), kHeader);
 }
@@ -573,7 +575,7 @@ TEST_P(StopWithHeldBlocks, EndsTheRecordAndCountsWhatIsLeftOut) {
     }
     const std::size_t block = Lines(0, 60).size();
     const FileSizeLimit room(path, c.roomInBlocks * block + static_cast<std::size_t>(c.extraRoom));
-    EXPECT_EQ(StopRecording(logs.record, logs.received, kStop), c.outcome);
+    EXPECT_EQ(logs.Stop(kStop), c.outcome);
     const int lost = 121 - c.linesKept;
     EXPECT_EQ(ReadFile(path), kHeader + Lines(0, 60 + c.linesKept) +
                                   (lost > 0 ? NotRecordedLine(static_cast<unsigned>(lost)) : "") +

@@ -18,6 +18,7 @@
 #include "PortTable.h"
 #include "PortWatcher.h"
 #include "Pty.h"
+#include "ScopedEnv.h"
 #include "WaitFor.h"
 
 // Failures show texts as text.
@@ -27,32 +28,10 @@ void PrintTo(const QString& text, std::ostream* out) {
 
 namespace {
 
-// Sets an environment variable for the length of a test, then puts back what was there.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const QByteArray& value)
-        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name)) {
-        qputenv(name, value);
-    }
-    ~ScopedVariable() {
-        if (m_had)
-            qputenv(m_name, m_old);
-        else
-            qunsetenv(m_name);
-    }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-private:
-    const char* m_name;
-    bool m_had;
-    QByteArray m_old;
-};
-
 TEST(PortMap, AChoiceForTheRunBeatsTheVariableWhichBeatsTheTable) {
-    const ScopedVariable com2("TORVA_COM2", "/dev/pts/77");
-    const ScopedVariable com3("TORVA_COM3", "/dev/pts/78");
-    const ScopedVariable com9("TORVA_COM9", "");  // empty counts as unset
+    const ScopedEnv com2("TORVA_COM2", "/dev/pts/77");
+    const ScopedEnv com3("TORVA_COM3", "/dev/pts/78");
+    const ScopedEnv com9("TORVA_COM9", "");  // empty counts as unset
     PortMap map;
     EXPECT_TRUE(map.Choose(3, QStringLiteral("/dev/ttyUSB3")));
     EXPECT_TRUE(map.Choose(4, QStringLiteral("/dev/serial/by-id/usb-X")));
@@ -248,7 +227,7 @@ protected:
 
 TEST_F(PortsOnAPty, ListedWithItsLinksItsPortsAndWhetherItCanBeOpened) {
     m_map.Choose(5, m_link);
-    const ScopedVariable com6("TORVA_COM6", m_pty->SlavePath().c_str());
+    const ScopedEnv com6("TORVA_COM6", m_pty->SlavePath().c_str());
     QSerialPort holder;
     const auto self = QCoreApplication::applicationPid();
     struct stat info {};

@@ -8,7 +8,6 @@
 #include <QTest>
 
 #include "Dialog.h"
-#include "Exception.h"
 #include "TestSink.h"
 #include "WaitFor.h"
 
@@ -46,8 +45,7 @@ public:
     ProbeDialog() : CDialogBase(SmallTemplate()) {
         Bind(kButton, Notification::Clicked, [this] { ++clicks; });
         Bind(kUnsigned, Notification::Changed, [this] { ++changes; });
-        Bind(kFailing, Notification::Clicked,
-             [] { throw CControlException("Com9 (/dev/x): gone"); });
+        Bind(kFailing, Notification::Clicked, [this] { ErrorBox("Com9 (/dev/x): gone"); });
     }
     ~ProbeDialog() override { DestroyWindow(); }
 
@@ -175,7 +173,7 @@ TEST_F(Dialog, ButtonsAreNeverDefault) {
 }
 
 TEST_F(Dialog, BoxesFollowTheCaptionAndIconConventions) {
-    qobject_cast<QPushButton*>(dlg.GetDlgItem(kFailing))->click();  // a control error escapes
+    qobject_cast<QPushButton*>(dlg.GetDlgItem(kFailing))->click();  // what the line could not do
     dlg.MessageBox("NO FOUND THE PORT");
     dlg.MessageBox("Successful!", "Success");
     ServeEvents();  // boxes open from the event loop, in the order they were raised

@@ -63,30 +63,21 @@ public:
         m_folder = std::filesystem::path(testing::TempDir()) /
                    ("torva_decode_" + std::to_string(::getpid()));
         std::filesystem::remove_all(m_folder);
-        // The logs' counters belong to the process: fill the block an earlier session left
-        // open (not recording) to its 60 lines, after which this session's blocks fall where a
-        // fresh console's would.
-        for (std::string log, hex; FramesSinceFlush() % 60 != 0;) {
-            LogReceivedByte(hex, 0x00);
-            LogCompletedFrame(log, hex, m_record);
-        }
         EXPECT_EQ(m_record.Start(m_folder.string(), Stamp(9, 5, 3)), RecordStart::Started);
     }
     ~Session() { std::filesystem::remove_all(m_folder); }
     void Receive(const Bytes& frame) {
         for (std::uint8_t b : frame)
-            LogReceivedByte(m_frameHex, b);
-        ASSERT_TRUE(LogCompletedFrame(m_received, m_frameHex, m_record));
+            m_log.logReceivedByte(b);
+        ASSERT_TRUE(m_log.logCompletedFrame(m_record));
     }
     void Reject(const Bytes& piece) {
         for (std::uint8_t b : piece)
-            LogReceivedByte(m_frameHex, b);
-        LogRejectedBytes(m_received, m_frameHex);
+            m_log.logReceivedByte(b);
+        m_log.logRejected();
         ++rejected;
     }
-    void Stop() {
-        ASSERT_EQ(StopRecording(m_record, m_received, Stamp(9, 6, 3)), RecordStop::Stopped);
-    }
+    void Stop() { ASSERT_EQ(m_log.stopRecording(m_record, Stamp(9, 6, 3)), RecordStop::Stopped); }
     // The file's summary; its frames, handed over one at a time, are kept in `frames`.
     RecordSummary Decode(std::vector<DecodedFrame>& frames) {
         RecordSummary file;
@@ -101,7 +92,7 @@ public:
 private:
     std::filesystem::path m_folder;
     Recorder m_record;
-    std::string m_received, m_frameHex;
+    TrafficLog m_log;
 };
 
 // Mostly readings, every 7th with a bad checksum, answers now and then, reading frames that

@@ -45,8 +45,8 @@ private:
 TEST_F(Assembly, OnlyAGoodReadingIsShownAndOnlyAtTheNextTick) {
     // A read that does not start with a start byte is dropped whole.
     Receive(Joined({Bytes({0x00}), kReading}));
-    EXPECT_EQ(dlg->m_strReceived, "00 ");
-    EXPECT_EQ(dlg->m_strFrameHex, "");
+    EXPECT_EQ(dlg->session().log().receivedText(), "00 ");
+    EXPECT_EQ(dlg->session().log().frameHex(), "");
     EXPECT_EQ(RateTick(), "   0Hz");
     // A bad checksum is logged and counted only.
     auto bad = kReading;
@@ -54,7 +54,7 @@ TEST_F(Assembly, OnlyAGoodReadingIsShownAndOnlyAtTheNextTick) {
     Receive(bad);
     Tick();
     EXPECT_EQ(ShownReadings(), kNothingShown);
-    EXPECT_EQ(dlg->m_strReceived, "00 " + LogLine(bad));
+    EXPECT_EQ(dlg->session().log().receivedText(), "00 " + LogLine(bad));
     EXPECT_EQ(RateTick(), "   1Hz");
     Receive(kReading);
     EXPECT_EQ(Text(IDC_EDIT_RECEIVED).toStdString(),
@@ -76,7 +76,7 @@ TEST_F(Assembly, ReadBoundariesDoNotMatterAndFramesAreDispatchedInOrder) {
         SCOPED_TRACE(round);
         const auto last = ModuleFrame(0x84, {0x00, 0x00, round, 0, 0, 0, 0, 0, 0});
         const auto stream = Joined({kReading, ok, error, last});
-        const std::size_t logged = dlg->m_strReceived.size();
+        const std::size_t logged = dlg->session().log().receivedText().size();
         sink.boxes.clear();
         auto at = stream.begin();
         for (std::size_t size : cuts[round - 1]) {
@@ -84,7 +84,7 @@ TEST_F(Assembly, ReadBoundariesDoNotMatterAndFramesAreDispatchedInOrder) {
             at += static_cast<std::ptrdiff_t>(size);
         }
         Receive(std::vector<std::uint8_t>(at, stream.end()));
-        EXPECT_EQ(dlg->m_strReceived.substr(logged),
+        EXPECT_EQ(dlg->session().log().receivedText().substr(logged),
                   LogLine(kReading) + LogLine(ok) + LogLine(error) + LogLine(last));
         ASSERT_EQ(sink.boxes.size(), 2u);
         EXPECT_EQ(sink.boxes[0].text, "Successful!");
@@ -106,20 +106,21 @@ TEST_F(Assembly, LengthBytesOutsideFourToFortyNineAreRejectedAndFramesHoldingNoR
             payload[7] = length;
         auto frame = ModuleFrame(length >= 13 ? 0x84 : 0x86, payload);
         frame[1] = length;  // the rejected lengths do not match the frame on purpose
-        const std::size_t logged = dlg->m_strReceived.size();
+        const std::size_t logged = dlg->session().log().receivedText().size();
         Receive(frame);
         char piece[16];
         std::snprintf(piece, sizeof piece, "68 %02X ", length);
-        EXPECT_EQ(dlg->m_strReceived.substr(logged), accepted ? LogLine(frame) : piece);
+        EXPECT_EQ(dlg->session().log().receivedText().substr(logged),
+                  accepted ? LogLine(frame) : piece);
         EXPECT_EQ(RateTick(), accepted ? "   1Hz" : "   0Hz");
-        EXPECT_EQ(dlg->m_strFrameHex, "");
+        EXPECT_EQ(dlg->session().log().frameHex(), "");
     }
     Tick();
     EXPECT_EQ(ShownReadings(), "+0.00 +0.00 31.0");
     // Reading frames with good checksums that hold no reading are logged and counted only: too
     // short for three values (the assembler's later positions still hold bytes of the 50-byte
     // frame), or with digits above 9 (the heading would read 1666.65).
-    const std::uint64_t plotted = LiveHistory().TotalAppended();
+    const std::uint64_t plotted = dlg->session().history().TotalAppended();
     const std::vector<std::uint8_t> noReadings[] = {
         {0x68, 0x05, 0x00, 0x84, 0x00, 0x89},
         ModuleFrame(0x84, {0x00, 0x12, 0x64}),
@@ -129,19 +130,19 @@ TEST_F(Assembly, LengthBytesOutsideFourToFortyNineAreRejectedAndFramesHoldingNoR
     };
     for (const auto& frame : noReadings) {
         SCOPED_TRACE(Hex(frame));
-        const std::size_t logged = dlg->m_strReceived.size();
+        const std::size_t logged = dlg->session().log().receivedText().size();
         Receive(frame);
         Tick();
-        EXPECT_EQ(dlg->m_strReceived.substr(logged), LogLine(frame));
+        EXPECT_EQ(dlg->session().log().receivedText().substr(logged), LogLine(frame));
         EXPECT_EQ(RateTick(), "   1Hz");
         EXPECT_EQ(ShownReadings(), "+0.00 +0.00 31.0");
-        EXPECT_EQ(LiveHistory().TotalAppended(), plotted);
+        EXPECT_EQ(dlg->session().history().TotalAppended(), plotted);
     }
     // Every digit 9, and a sign nibble of any value, is a reading.
     Receive(ModuleFrame(0x84, {0xF9, 0x99, 0x99, 0x00, 0x00, 0x00, 0x00, 0x12, 0x50}));
     Tick();
     EXPECT_EQ(ShownReadings(), "-999.99 +0.00 12.5");
-    EXPECT_EQ(LiveHistory().TotalAppended(), plotted + 1);
+    EXPECT_EQ(dlg->session().history().TotalAppended(), plotted + 1);
 }
 
 TEST_F(Answers, AcknowledgementBoxesAndTheAcceptedAddress) {
@@ -213,7 +214,7 @@ TEST_F(Answers, CalibrationAnswersFillTheSampleAndCoverageDisplays) {
 TEST_F(Answers, OtherCodesAreOnlyLoggedAndCounted) {
     Receive(kReading);
     RateTick();
-    std::string log = dlg->m_strReceived;
+    std::string log = dlg->session().log().receivedText();
     for (const std::uint8_t code : {0x86, 0x8C, 0x90, 0x87, 0x8D, 0x8E, 0x83, 0x91, 0x04, 0x00}) {
         // A payload that would be visible if taken for a reading or an answer.
         const auto frame =
@@ -223,7 +224,7 @@ TEST_F(Answers, OtherCodesAreOnlyLoggedAndCounted) {
     }
     Tick();
     EXPECT_EQ(ShownReadings(), kReadingShown);
-    EXPECT_EQ(dlg->m_strReceived, log);
+    EXPECT_EQ(dlg->session().log().receivedText(), log);
     EXPECT_EQ(RateTick(), "  10Hz");  // two digits keep the width
     EXPECT_TRUE(sink.boxes.empty());
     EXPECT_EQ(sink.beeps, 0);
@@ -240,7 +241,7 @@ TEST_F(Answers, AReadIsTakenWholeBeforeItsBoxAndAReadingArrivingUnderTheBoxIsTak
     std::string loggedWhenOpened;
     sink.whileBoxOpen = [&](const MessageBoxRequest&) {
         if (!takenInside) {
-            loggedWhenOpened = dlg->m_strReceived;
+            loggedWhenOpened = dlg->session().log().receivedText();
             pty->Write(kReading);
             takenInside = WaitFor([&] { return dlg->m_dPitch < 0.0; });
         }
@@ -251,7 +252,8 @@ TEST_F(Answers, AReadIsTakenWholeBeforeItsBoxAndAReadingArrivingUnderTheBoxIsTak
     ASSERT_TRUE(WaitFor([&] { return !sink.boxes.empty(); }));
     EXPECT_EQ(loggedWhenOpened, LogLine(ack) + LogLine(rest));
     EXPECT_TRUE(takenInside) << "the reading waited for more traffic";
-    EXPECT_EQ(dlg->m_strReceived, LogLine(ack) + LogLine(rest) + LogLine(kReading));
+    EXPECT_EQ(dlg->session().log().receivedText(),
+              LogLine(ack) + LogLine(rest) + LogLine(kReading));
     Tick();
     EXPECT_EQ(ShownReadings(), kReadingShown);
 }
@@ -356,7 +358,7 @@ TEST_F(Polling, EachConfigurationButtonsFrameGoesOutAtTheNextTick) {
         EXPECT_EQ(SentHex(), "") << "the slot is emptied once served";
         log += QString(frame).toLower().toStdString() + " \r\n";  // logged in lower case
     }
-    EXPECT_EQ(dlg->m_strSend, log);
+    EXPECT_EQ(dlg->session().log().sendText(), log);
     // Two clicks within one period: only the second goes out. No module speed selected: FF.
     Combo(IDC_COMBO_MODULE_BAUD)->setCurrentIndex(-1);
     Click(IDC_BTN_SETZERO);
@@ -426,9 +428,9 @@ TEST_F(Polling, SendLogKeepsSixtyLines) {
     for (int i = 0; i < 60; ++i)
         sixty += kReadRequest + " \r\n";
     Tick(60);
-    EXPECT_EQ(dlg->m_strSend, sixty);
+    EXPECT_EQ(dlg->session().log().sendText(), sixty);
     Tick();
-    EXPECT_EQ(dlg->m_strSend, kReadRequest + " \r\n");
+    EXPECT_EQ(dlg->session().log().sendText(), kReadRequest + " \r\n");
     EXPECT_EQ(Text(IDC_EDIT_SEND).toStdString(), kReadRequest + " \n");
     EXPECT_EQ(Sent().size(), 61u * 5u);
 }
@@ -482,7 +484,7 @@ TEST_F(Polling, AMinimisedWindowPaintsNothingAndWritesNoPaneWhilePollingGoesOn) 
 
     // Real ticks, and a module that answers every read request: six answers take six ticks,
     // time enough for the 100 ms pane writes and repaints to have come several times.
-    dlg->SetTimer(IDT_POLL, 100);
+    dlg->session().start();
     std::size_t requestBytes = 0;
     int answered = 0;
     const auto answeredAll = [&] {
@@ -490,13 +492,16 @@ TEST_F(Polling, AMinimisedWindowPaintsNothingAndWritesNoPaneWhilePollingGoesOn) 
             pty->Read(std::chrono::milliseconds(0), std::chrono::milliseconds(0)).size();
         for (; answered < static_cast<int>(requestBytes / 5); ++answered)
             pty->Write(kReading);
-        return answered >= 6 && dlg->m_strReceived.size() >= 6 * LogLine(kReading).size();
+        return answered >= 6 &&
+               dlg->session().log().receivedText().size() >= 6 * LogLine(kReading).size();
     };
     ASSERT_TRUE(WaitFor(answeredAll, 10000));
     EXPECT_EQ(counter.paints, 0);
     EXPECT_EQ(paneWrites, 0);
     // The wire, the logs and the displays' texts carried on as ever.
-    EXPECT_GE(std::count(dlg->m_strSend.begin(), dlg->m_strSend.end(), '\n'), 6);
+    EXPECT_GE(std::count(dlg->session().log().sendText().begin(),
+                         dlg->session().log().sendText().end(), '\n'),
+              6);
     EXPECT_EQ(Text(IDC_STATIC_ROLL) + ' ' + Text(IDC_STATIC_HEADING), "+5.60 360.0");
 
     // Shown again: the panes are written and the window repaints.
@@ -504,7 +509,7 @@ TEST_F(Polling, AMinimisedWindowPaintsNothingAndWritesNoPaneWhilePollingGoesOn) 
     EXPECT_TRUE(dlg->IsOnScreen());
     EXPECT_GT(paneWrites, 0);
     EXPECT_TRUE(WaitFor([&] { return counter.paints > 0; }));
-    dlg->KillTimer(IDT_POLL);
+    dlg->session().stop();
 }
 
 }  // namespace

@@ -70,8 +70,6 @@ class LivePlotTest : public LivePlot {
 public:
     void SetUp() override {
         LivePlot::SetUp();
-        // The console's history outlives a window: start each case without an earlier one's.
-        LiveHistory().Clear();
         folder = std::filesystem::path(testing::TempDir()) /
                  ("torva_plot_" + std::to_string(::getpid()));
         std::filesystem::remove_all(folder);
@@ -113,7 +111,7 @@ TEST_F(LivePlotTest, ReadingsFromTheReceivePathReachThePlotWithTheirValuesAndArr
     ASSERT_EQ(sink.boxes.size(), 1u);
 
     // Kept from start-up although no plot was open.
-    const ReadingHistory& history = LiveHistory();
+    const ReadingHistory& history = dlg->session().history();
     ASSERT_EQ(history.size(), sent.size());
     for (std::size_t i = 0; i < sent.size(); ++i) {
         SCOPED_TRACE(i);
@@ -209,7 +207,7 @@ TEST_F(LivePlotTest, OpensFromTheMenuAndClosingItLeavesTheConsoleAndStopsAllDraw
     SendReadings({kValues[1], kValues[2]});
     QTest::qWait(400);  // several refresh periods: a closed plot must not draw in them
     EXPECT_EQ(plot->Refreshes(), refreshes);
-    EXPECT_EQ(LiveHistory().size(), 3u);
+    EXPECT_EQ(dlg->session().history().size(), 3u);
     Tick();
     EXPECT_EQ(ShownReadings(), "+0.03 -179.99 360.0");
 
@@ -224,8 +222,8 @@ TEST_F(LivePlotTest, PauseHoverSpanAutoscaleAndClearActOnTheViewOnly) {
     const std::int64_t now = SteadyNowNs();
     for (int i = 0; i < 3; ++i) {
         const auto& v = kValues[std::size_t(i == 2 ? 3 : i)];
-        LiveHistory().Append(now - (3 - i) * 1'000'000'000LL, v[0] / 100.0, v[1] / 100.0,
-                             v[2] / 100.0);
+        dlg->session().history().Append(now - (3 - i) * 1'000'000'000LL, v[0] / 100.0, v[1] / 100.0,
+                                        v[2] / 100.0);
     }
     LivePlotWindow* plot = OpenByShortcut();
     ASSERT_NE(plot, nullptr);
@@ -241,14 +239,14 @@ TEST_F(LivePlotTest, PauseHoverSpanAutoscaleAndClearActOnTheViewOnly) {
     EXPECT_TRUE(plot->IsPaused());
     EXPECT_EQ(pause->text(), QStringLiteral("Resume"));
     SendReadings({kValues[4]});
-    EXPECT_EQ(LiveHistory().size(), 4u);
+    EXPECT_EQ(dlg->session().history().size(), 4u);
     span->setCurrentIndex(0);  // 10 s: redrawn from what the view held at the pause
     EXPECT_EQ(plot->Statistics().count, 3u);
     ReadingCharts* charts = plot->Charts();
     EXPECT_EQ(charts->DrawnPoints(Quantity::Pitch).size(), 3);
 
     // The mouse over the second reading reads out its time and values.
-    const double x = (LiveHistory()[1].ns - plot->ViewEndNs()) / 1e9;
+    const double x = (dlg->session().history()[1].ns - plot->ViewEndNs()) / 1e9;
     QChartView* view = charts->findChildren<QChartView*>().front();
     const QPointF inChart =
         view->chart()->mapToPosition(QPointF(x, 0.0), view->chart()->series().front());
@@ -266,7 +264,7 @@ TEST_F(LivePlotTest, PauseHoverSpanAutoscaleAndClearActOnTheViewOnly) {
     // Clear starts afresh: the history is emptied, and the console is untouched.
     QTest::mouseClick(clear, Qt::LeftButton);
     EXPECT_EQ(plot->Statistics().count, 0u);
-    EXPECT_TRUE(LiveHistory().empty());
+    EXPECT_TRUE(dlg->session().history().empty());
     SendReadings({kValues[2]});
     EXPECT_TRUE(WaitFor([&] { return plot->Statistics().count == 1; }));
     Tick();

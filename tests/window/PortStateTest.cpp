@@ -12,7 +12,7 @@ class PortState : public WindowTest {
 public:
     void ExpectClosed(const char* openCaption) {
         EXPECT_EQ(dlg->m_bPortOpen, 0);
-        EXPECT_FALSE(dlg->m_ctrlComm.GetPortOpen());
+        EXPECT_FALSE(dlg->session().isOpen());
         EXPECT_EQ(Text(IDC_BTN_OPENCOM), openCaption);
         EXPECT_TRUE(Combo(IDC_COMBO_PORT)->isEnabled());
         EXPECT_TRUE(Combo(IDC_COMBO_BAUD)->isEnabled());
@@ -60,7 +60,8 @@ TEST_F(PortState, OpenAt115200ThenClose) {
     ASSERT_EQ(tcgetattr(com3.MasterFd(), &tio), 0);
     EXPECT_EQ(cfgetospeed(&tio), B115200);
     ServeEvents();
-    EXPECT_EQ(dlg->m_strFrameHex, "");  // the waiting bytes never reached the assembler
+    EXPECT_EQ(dlg->session().log().frameHex(),
+              "");  // the waiting bytes never reached the assembler
     EXPECT_EQ(Text(IDC_EDIT_RECEIVED), "");
 
     // Polling on, then Close: everything back to Closed, readings zeroed and shown unsigned.
@@ -139,7 +140,7 @@ TEST_F(PortState, EscapeClosesTheWindowAndReleasesThePort) {
     Open();
     QTest::keyClick(dlg.get(), Qt::Key_Escape);
     EXPECT_TRUE(dlg->IsDestroyed());
-    EXPECT_FALSE(dlg->m_ctrlComm.GetPortOpen());
+    EXPECT_FALSE(dlg->session().isOpen());
     QSerialPort other;
     other.setPortName(QString::fromStdString(pty->SlavePath()));
     EXPECT_TRUE(other.open(QIODevice::ReadWrite)) << other.errorString().toStdString();

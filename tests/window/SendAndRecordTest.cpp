@@ -69,10 +69,10 @@ TEST_F(SendFromWindow, SetMagSendsTheCommittedDeclinationOnceWithAddressZero) {
     // The line is logged at once but shown only at the next refresh, and a commit before that
     // refresh does not take it back out of the log.
     const std::string line = "68 06 00 06 11 23 40 \r\n";
-    EXPECT_EQ(dlg->m_strSend, line);
+    EXPECT_EQ(dlg->session().log().sendText(), line);
     EXPECT_EQ(Text(IDC_EDIT_SEND), "");
     Edit(IDC_EDIT_ADDRESS)->setText("4");
-    EXPECT_EQ(dlg->m_strSend, line);
+    EXPECT_EQ(dlg->session().log().sendText(), line);
     Click(IDC_BTN_CLEAR_RECEIVED);
     EXPECT_EQ(Text(IDC_EDIT_SEND), "68 06 00 06 11 23 40 \n");
 }
@@ -81,7 +81,7 @@ TEST_F(SendFromWindow, SetMagRefusesADeclinationThatWouldReachTheSignNibble) {
     Click(IDC_BTN_SETMAG);  // port closed: the adapter's error, nothing logged
     ASSERT_EQ(sink.boxes.size(), 1u);
     EXPECT_EQ(sink.boxes[0].icon, BoxIcon::Stop);
-    EXPECT_EQ(dlg->m_strSend, "");
+    EXPECT_EQ(dlg->session().log().sendText(), "");
     sink.boxes.clear();
     Open();
     for (const char* text : {"160", "-160", "1e9", "159.9"}) {
@@ -94,15 +94,17 @@ TEST_F(SendFromWindow, SetMagRefusesADeclinationThatWouldReachTheSignNibble) {
     EXPECT_TRUE(sink.boxes[0].text.contains("-159.9 and 159.9"));
     EXPECT_EQ(sink.boxes[1].text, sink.boxes[0].text);
     EXPECT_EQ(sink.boxes[0].caption, "TORVA");
-    EXPECT_EQ(dlg->m_strSend, "68 06 00 06 0f 99 b4 \r\n");  // logged in lower case
+    EXPECT_EQ(dlg->session().log().sendText(),
+              "68 06 00 06 0f 99 b4 \r\n");  // logged in lower case
 }
 
 TEST_F(SendFromWindow, ClearButtonsEmptyOnlyTheirPane) {
-    dlg->m_strSend = "68 04 00 04 08 \r\n";
-    dlg->m_strReceived = "68 \r\n";
+    Open();
+    Click(IDC_BTN_CAL_STOP);
+    Receive(Bytes({0x68, 0x04, 0x00, 0x86, 0x8A}));
     Click(IDC_BTN_CLEAR_SEND);
     EXPECT_EQ(Text(IDC_EDIT_SEND), "");
-    EXPECT_EQ(Text(IDC_EDIT_RECEIVED), "68 \n");
+    EXPECT_EQ(Text(IDC_EDIT_RECEIVED), "68 04 00 86 8A \n");
     Click(IDC_BTN_CLEAR_RECEIVED);
     EXPECT_EQ(Text(IDC_EDIT_RECEIVED), "");
 }

@@ -43,10 +43,12 @@ public:
         // Focus changes (the declination commits when it loses the focus) need an active window.
         QApplication::setActiveWindow(dlg.get());
         // The tests drive the ticks themselves.
-        dlg->KillTimer(IDT_POLL);
-        dlg->KillTimer(IDT_RATE);
+        dlg->session().stop();
     }
-    void TearDown() override { dlg.reset(); }
+    void TearDown() override {
+        dlg.reset();
+        qunsetenv("TORVA_COM1");
+    }
 
     QPushButton* Button(int id) const { return qobject_cast<QPushButton*>(dlg->GetDlgItem(id)); }
     QLineEdit* Edit(int id) const { return qobject_cast<QLineEdit*>(dlg->GetDlgItem(id)); }
@@ -65,13 +67,13 @@ public:
     }
     void Tick(int times = 1) {
         for (int i = 0; i < times; ++i) {
-            dlg->DispatchTimer(IDT_POLL);
+            dlg->session().serviceTick();
             OpenRaisedBoxes();
         }
     }
     // Runs the 1 s tick and returns what the frame-rate box then shows.
     std::string RateTick() {
-        dlg->DispatchTimer(IDT_RATE);
+        dlg->session().rateTick();
         return Text(IDC_EDIT_RATE).toStdString();
     }
     // The three reading displays as "pitch roll heading".
@@ -87,11 +89,12 @@ public:
 
     // Writes bytes as the module and serves events until the window has taken them all.
     void Receive(const std::vector<std::uint8_t>& bytes) {
-        const std::string received = dlg->m_strReceived;
-        const std::string pending = dlg->m_strFrameHex;
+        const std::string received = dlg->session().log().receivedText();
+        const std::string pending = dlg->session().log().frameHex();
         pty->Write(bytes);
         EXPECT_TRUE(WaitFor([&] {
-            return dlg->m_strReceived != received || dlg->m_strFrameHex != pending;
+            return dlg->session().log().receivedText() != received ||
+                   dlg->session().log().frameHex() != pending;
         })) << "the window took none of the bytes";
         ServeEvents();
     }

@@ -116,11 +116,12 @@ bool ParseHexLine(const std::string& text, std::vector<std::uint8_t>& bytes) {
 
 // Interprets the frame the assembler has just completed, into `out` (reused, so that a long
 // file allocates nothing per frame).
-void TakeCompletedFrame(long long line, DecodedFrame& out, RecordSummary& summary) {
-    const std::uint8_t* frame = AssembledFrame();
+void TakeCompletedFrame(const ResponseAssembler& assembler, long long line, DecodedFrame& out,
+                        RecordSummary& summary) {
+    const std::uint8_t* frame = assembler.frame();
     out.line = line;
-    out.bytes.assign(frame, frame + frame[1] + 1);
-    out.checksumOk = AssembledFrameChecksumHolds();
+    out.bytes.assign(frame, frame + assembler.frameSize());
+    out.checksumOk = assembler.checksumHolds();
     out.pitch = out.roll = out.heading = std::nullopt;
     out.status = std::nullopt;
     out.coverage = std::nullopt;
@@ -270,6 +271,7 @@ RecordSummary DecodeRecord(std::istream& in, const std::string& name, const Fram
             summary.badLines.push_back({line, std::move(reason)});
     };
 
+    ResponseAssembler assembler;
     LineReader reader(in, limit);
     std::string text;
     std::vector<std::uint8_t> bytes;
@@ -323,11 +325,11 @@ RecordSummary DecodeRecord(std::istream& in, const std::string& name, const Fram
         ++summary.byteLines;
         FeedOutcome last = FeedOutcome::Rejected;
         for (std::uint8_t byte : bytes) {
-            last = FeedByte(byte);
+            last = assembler.feed(byte);
             if (last == FeedOutcome::Rejected) {
                 ++summary.rejectedPieces;
             } else if (last == FeedOutcome::Complete) {
-                TakeCompletedFrame(line, frame, summary);
+                TakeCompletedFrame(assembler, line, frame, summary);
                 if (onFrame)
                     onFrame(frame);
             }
@@ -335,8 +337,7 @@ RecordSummary DecodeRecord(std::istream& in, const std::string& name, const Fram
         if (last == FeedOutcome::Stored) {
             // The console writes a line only once its frame is complete: this one was cut.
             bad(line, "not a complete frame line: it ends inside a frame");
-            while (FeedByte(0x00) == FeedOutcome::Stored) {
-            }
+            assembler.reset();
         }
     }
     summary.bytes = reader.BytesRead();

@@ -72,8 +72,7 @@ using FrameHandler = std::function<void(const DecodedFrame&)>;
 constexpr std::uint64_t kWholeFile = std::numeric_limits<std::uint64_t>::max();
 
 // Decodes a record text, handing each frame to `onFrame` as it completes, and reading at most
-// `limit` bytes. Feeds the process's one assembler and leaves it waiting for a start byte
-// again, so files can be decoded one after the other.
+// `limit` bytes. Each record gets an assembler of its own.
 RecordSummary DecodeRecord(std::istream& in, const std::string& name,
                            const FrameHandler& onFrame = {}, std::uint64_t limit = kWholeFile);
 

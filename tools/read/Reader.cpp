@@ -9,24 +9,15 @@
 #include <cstdio>
 #include <cstring>
 
-#include "CommandTable.h"
 #include "LineRules.h"
-#include "Response.h"
 
 namespace {
 
+// Written by the signal handler, which may do nothing else.
 volatile std::sig_atomic_t g_stopRequested = 0;
 
 extern "C" void RequestStop(int) {
     g_stopRequested = 1;
-}
-
-QByteArray ReadRequest(unsigned address) {
-    FrameParameters parameters;
-    parameters.address = address;
-    const CommandFrame& frame = StampCommandRow(CMD_READ, parameters);
-    return QByteArray(reinterpret_cast<const char*>(frame.bytes.data()),
-                      static_cast<qsizetype>(frame.size()));
 }
 
 // Milliseconds of a duration in seconds, for a QTimer: rounded, at least 1, at most a day.
@@ -51,9 +42,20 @@ void InstallStopSignals() {
 }
 
 Reader::Reader(const ReadOptions& options, QObject* parent) : QObject(parent), m_options(options) {
+    m_session.selectDevice(options.device);
+    const unsigned address = options.address;
+    m_session.setParameterSource([address] {
+        FrameParameters parameters;
+        parameters.address = address;
+        return parameters;
+    });
+    connect(&m_session, &ModuleSession::readingReceived, this,
+            [this](qint64, double pitch, double roll, double heading) {
+                OnReading(pitch, roll, heading);
+            });
+    connect(&m_session, &ModuleSession::checksumFailed, this, &Reader::OnChecksumFailure);
+    connect(&m_session, &ModuleSession::deviceLost, this, &Reader::OnDeviceFailed);
     connect(&m_poll, &QTimer::timeout, this, &Reader::Poll);
-    connect(&m_port, &QSerialPort::readyRead, this, &Reader::OnReadyRead);
-    connect(&m_port, &QSerialPort::errorOccurred, this, &Reader::OnError);
     // A signal handler may only set a flag; the event loop looks at it often enough.
     m_stopCheck.setInterval(20);
     connect(&m_stopCheck, &QTimer::timeout, this, [this] {
@@ -68,16 +70,14 @@ Reader::Reader(const ReadOptions& options, QObject* parent) : QObject(parent), m
 }
 
 int Reader::Start() {
-    const QByteArray device = m_options.device.toLocal8Bit();
-    m_port.setPortName(m_options.device);
-    ApplyLineSettings(m_port, m_options.baud);
-    if (!m_port.open(QIODevice::ReadWrite)) {
-        std::fprintf(stderr, "torva-read: %s: %s\n", device.constData(),
-                     qUtf8Printable(OpenFailureReason(m_port, m_options.device)));
+    const auto speed = std::find(kLineSpeeds.begin(), kLineSpeeds.end(), m_options.baud);
+    if (const auto failure = m_session.open(static_cast<int>(speed - kLineSpeeds.begin()))) {
+        std::fprintf(stderr, "torva-read: %s: %s\n", m_options.device.toLocal8Bit().constData(),
+                     qUtf8Printable(failure->reason));
         return kReadOpenFailed;
     }
     if (!PrintLine("time,pitch,roll,heading\n")) {
-        m_port.close();
+        m_session.close();
         return kReadOutputFailed;
     }
     m_clock.start();
@@ -98,7 +98,10 @@ void Reader::Poll() {
         m_waitingMissed = true;
         return;
     }
-    m_port.write(ReadRequest(m_options.address));
+    if (const auto failure = m_session.send(CMD_READ)) {
+        OnDeviceFailed(failure->reason);
+        return;
+    }
     m_sentAt = m_clock.nsecsElapsed();
     m_waiting = true;
     m_waitingMissed = false;
@@ -124,57 +127,41 @@ bool Reader::PrintLine(const char* line) {
     return false;
 }
 
-void Reader::OnReadyRead() {
-    const QByteArray bytes = m_port.readAll();
-    for (char c : bytes) {
-        if (m_finished)
-            return;
-        if (FeedByte(static_cast<std::uint8_t>(c)) != FeedOutcome::Complete)
-            continue;
-        ++m_frames;
-        if (!AssembledFrameChecksumHolds()) {
-            // The answer came, spoilt: the next request may go, while the time-out runs on
-            // until a reading comes.
-            ++m_checksumFailures;
-            m_waiting = false;
-            continue;
-        }
-        const std::uint8_t* f = AssembledFrame();
-        if (f[3] != ANS_READ)
-            continue;
-        // Too short to hold three values, or digits above 9: no reading.
-        const std::optional<Reading> reading = ReadingOfFrame(f, f[1] + 1u);
-        if (!reading)
-            continue;
-        // Timed from the request it answers: the only one out. A reading with none out (a
-        // module in automatic output) has no round trip.
-        if (m_waiting)
-            m_roundTripsMs.push_back(static_cast<double>(m_clock.nsecsElapsed() - m_sentAt) / 1e6);
-        m_waiting = false;
-        m_noAnswer.stop();
-        const QByteArray time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toLatin1();
-        char line[128];
-        std::snprintf(line, sizeof line, "%s,%.2f,%.2f,%.2f\n", time.constData(), reading->pitch,
-                      reading->roll, reading->heading);
-        if (!PrintLine(line)) {
-            Finish(kReadOutputFailed);
-            return;
-        }
-        if (++m_readings == m_options.count)
-            Finish(kReadOk);
-    }
+void Reader::OnChecksumFailure() {
+    if (m_finished)
+        return;
+    // The answer came, spoilt: the next request may go, while the time-out runs on until a
+    // reading comes.
+    ++m_checksumFailures;
+    m_waiting = false;
 }
 
-void Reader::OnError(QSerialPort::SerialPortError error) {
-    if (m_finished || error == QSerialPort::NoError || !m_port.isOpen())
+void Reader::OnReading(double pitch, double roll, double heading) {
+    if (m_finished)
         return;
-    if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError ||
-        error == QSerialPort::WriteError) {
-        std::fprintf(stderr, "torva-read: %s: the device failed or vanished (%s)\n",
-                     m_options.device.toLocal8Bit().constData(),
-                     m_port.errorString().toLocal8Bit().constData());
-        Finish(kReadDeviceLost);
+    // Timed from the request it answers: the only one out. A reading with none out (a module in
+    // automatic output) has no round trip.
+    if (m_waiting)
+        m_roundTripsMs.push_back(static_cast<double>(m_clock.nsecsElapsed() - m_sentAt) / 1e6);
+    m_waiting = false;
+    m_noAnswer.stop();
+    const QByteArray time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toLatin1();
+    char line[128];
+    std::snprintf(line, sizeof line, "%s,%.2f,%.2f,%.2f\n", time.constData(), pitch, roll, heading);
+    if (!PrintLine(line)) {
+        Finish(kReadOutputFailed);
+        return;
     }
+    if (++m_readings == m_options.count)
+        Finish(kReadOk);
+}
+
+void Reader::OnDeviceFailed(const QString& reason) {
+    if (m_finished)
+        return;
+    std::fprintf(stderr, "torva-read: %s: the device failed or vanished (%s)\n",
+                 m_options.device.toLocal8Bit().constData(), reason.toLocal8Bit().constData());
+    Finish(kReadDeviceLost);
 }
 
 void Reader::Finish(int status) {
@@ -184,8 +171,7 @@ void Reader::Finish(int status) {
     m_poll.stop();
     m_stopCheck.stop();
     m_noAnswer.stop();
-    if (m_port.isOpen())
-        m_port.close();
+    m_session.close();
     PrintSummary();
     QCoreApplication::exit(status);
 }
@@ -194,7 +180,8 @@ void Reader::PrintSummary() const {
     std::fprintf(stderr,
                  "torva-read: %lld readings, %lld frames, %lld checksum failures, %lld missed "
                  "answers",
-                 m_readings, m_frames, m_checksumFailures, m_missed);
+                 m_readings, static_cast<long long>(m_session.frameCount()), m_checksumFailures,
+                 m_missed);
     if (m_roundTripsMs.empty()) {
         std::fprintf(stderr, ", no round trip measured\n");
         return;

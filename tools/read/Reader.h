@@ -2,11 +2,11 @@
 
 #include <QElapsedTimer>
 #include <QObject>
-#include <QSerialPort>
 #include <QString>
 #include <QTimer>
-#include <cstdint>
 #include <vector>
+
+#include "ModuleSession.h"
 
 // Exit statuses of torva-read.
 constexpr int kReadOk = 0;
@@ -35,9 +35,8 @@ struct ReadOptions {
 int PollPeriodMs(double rate);
 int TimeoutMs(double seconds);
 
-// Polls one module: a read request per tick while none is waiting for its answer, answers
-// through the console's assembler, one CSV line per reading on stdout, a summary on stderr at
-// the end.
+// Polls one module through a module session: a read request per tick while none is waiting for
+// its answer, one CSV line per reading on stdout, a summary on stderr at the end.
 class Reader : public QObject {
     Q_OBJECT
 public:
@@ -50,15 +49,16 @@ public:
 
 private:
     void Poll();
-    void OnReadyRead();
-    void OnError(QSerialPort::SerialPortError error);
+    void OnReading(double pitch, double roll, double heading);
+    void OnChecksumFailure();
+    void OnDeviceFailed(const QString& reason);
     void OnNoAnswer();
     // Writes a line to standard output at once; false (with the message printed) on failure.
     bool PrintLine(const char* line);
     void PrintSummary() const;
 
     ReadOptions m_options;
-    QSerialPort m_port;
+    ModuleSession m_session;
     QTimer m_poll;
     QTimer m_stopCheck;
     QTimer m_noAnswer;  // runs from the first request since the last reading
@@ -68,7 +68,6 @@ private:
     bool m_waitingMissed = false;  // ... and a tick has passed since: counted as missed
     bool m_finished = false;
     long long m_readings = 0;
-    long long m_frames = 0;
     long long m_checksumFailures = 0;
     long long m_missed = 0;
     std::vector<double> m_roundTripsMs;
