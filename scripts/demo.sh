@@ -30,10 +30,9 @@ start_display || die "Xvfb did not start"
 start_simulator --verbose || die "the module simulator did not start"
 start_console || die "the console's window did not appear (see $work/torva.log)"
 echo "demo: console running under Xvfb on $DISPLAY, Com1 = $device (module simulator)"
-click opencom
-sleep 0.3
+open_port || die "the port did not open"
 click go
-wait_for 5 grep -q ": read" "$work/sim.err" || die "the console sent no read request"
+wait_for 30 grep -q ": read" "$work/sim.err" || die "the console sent no read request"
 echo "demo: OpenCom and GO clicked; polling for $seconds s"
 sleep "$seconds"
 shot "$work/torva-demo.png"
@@ -46,19 +45,19 @@ roll=$(read_display "$work/torva-demo.png" roll)
 xdotool windowfocus "$window" 2>/dev/null || true
 xdotool key ctrl+l
 plot=""
-wait_for 10 bash -c "xdotool search --onlyvisible --name 'Live plot' >/dev/null 2>&1" ||
+wait_for 30 bash -c "xdotool search --onlyvisible --name 'Live plot' >/dev/null 2>&1" ||
     die "the live plot did not open on Ctrl+L"
 plot=$(xdotool search --onlyvisible --name 'Live plot' | head -n 1)
 sleep 2
 $import -window "$plot" "$work/torva-plot.png"
 xdotool windowfocus "$plot" 2>/dev/null || true
 xdotool key Escape
-wait_for 5 bash -c "! xdotool search --onlyvisible --name 'Live plot' >/dev/null 2>&1" ||
+wait_for 30 bash -c "! xdotool search --onlyvisible --name 'Live plot' >/dev/null 2>&1" ||
     die "the live plot did not close on Escape"
 
 xdotool windowfocus "$window" 2>/dev/null || true
 xdotool key Escape
-wait_for 5 bash -c "! kill -0 $torva_pid 2>/dev/null" || die "the console did not end on Escape"
+wait_for 30 bash -c "! kill -0 $torva_pid 2>/dev/null" || die "the console did not end on Escape"
 
 # The swing: a turntable stepping 45 degrees and holding each stop 3 s, a compass off by a
 # known deviation; the window's dwell set to 2 s by keys (Alt+W focuses it).
@@ -66,8 +65,7 @@ kill "$sim_pid" 2>/dev/null || true
 start_simulator --deviation 1.5,-3,2,0.8,-0.6 --turntable 45,3,0.05 ||
     die "the module simulator did not start for the swing"
 start_console || die "the console's window did not appear for the swing (see $work/torva.log)"
-click opencom
-sleep 0.3
+open_port || die "the port did not open"
 click go
 open_swing || die "the swing window did not open on Ctrl+K"
 xdotool windowfocus --sync "$swing" 2>/dev/null || true
@@ -81,7 +79,7 @@ shot_window "$swing" "$work/torva-swing.png"
 xdotool key Escape
 xdotool windowfocus "$window" 2>/dev/null || true
 xdotool key Escape
-wait_for 5 bash -c "! kill -0 $torva_pid 2>/dev/null" || die "the console did not end on Escape"
+wait_for 30 bash -c "! kill -0 $torva_pid 2>/dev/null" || die "the console did not end on Escape"
 
 echo "demo: $reads read requests answered"
 if [ -n "$heading$pitch$roll" ]; then

@@ -24,7 +24,9 @@ xdrive_cleanup() {
     xdrive_pids=()
 }
 
-# wait_for SECONDS COMMAND...: retry COMMAND every 0.1 s until it succeeds.
+# wait_for SECONDS COMMAND...: retry COMMAND every 0.1 s until it succeeds. The scripts give
+# what they wait for a generous deadline (the machine may be busy); a wait ends as soon as the
+# condition holds.
 wait_for() {
     local deadline=$((SECONDS + $1))
     shift
@@ -40,7 +42,7 @@ start_display() {
     rm -f "$work/display"
     Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp -noreset 5>"$work/display" 2>/dev/null &
     xdrive_pids+=($!)
-    wait_for 10 test -s "$work/display" || return 1
+    wait_for 30 test -s "$work/display" || return 1
     export DISPLAY=":$(cat "$work/display")"
 }
 
@@ -50,7 +52,7 @@ start_simulator() {
     "$sim" "$@" >"$work/sim.out" 2>"$work/sim.err" &
     sim_pid=$!
     xdrive_pids+=($sim_pid)
-    wait_for 5 test -s "$work/sim.out" || return 1
+    wait_for 30 test -s "$work/sim.out" || return 1
     device=$(head -n 1 "$work/sim.out")
 }
 
@@ -67,7 +69,7 @@ start_console() {
     torva_pid=$!
     xdrive_pids+=($torva_pid)
     window=""
-    wait_for 20 find_window || return 1
+    wait_for 60 find_window || return 1
     sleep 0.5
 }
 # find_window: the main window; sets `window`, and `window_width` and `window_height` in pixels.
@@ -133,6 +135,15 @@ colour_pixels() {
     $convert "$work/c.png" -depth 8 txt:- | grep -ci "#$3" || true
 }
 
+# port_open: the port indicator is red (the port is open), in a fresh screenshot.
+port_open() {
+    shot "$work/port.png" && [ "$(colour_pixels "$work/port.png" port_state FF0000)" -gt 50 ]
+}
+# open_port: OpenCom clicked, and the window showing the port open.
+open_port() {
+    click opencom && wait_for 30 port_open
+}
+
 # box_open TITLE: a message box with that caption is shown; sets `box`.
 box_open() {
     box=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1)
@@ -144,7 +155,7 @@ close_box() {
     box_open "$1" || return 1
     xdotool windowfocus --sync "$box" 2>/dev/null || true
     xdotool key --window "$box" space
-    wait_for 5 bash -c "! xdotool search --onlyvisible --name '^$1\$' >/dev/null 2>&1"
+    wait_for 30 bash -c "! xdotool search --onlyvisible --name '^$1\$' >/dev/null 2>&1"
 }
 
 # open_swing: Ctrl+K typed into the console opens the compass swing window; sets `swing`. The
@@ -155,7 +166,7 @@ open_swing() {
     for try in 1 2 3 4 5; do
         xdotool windowfocus --sync "$window" 2>/dev/null || true
         xdotool key ctrl+k
-        if wait_for 3 bash -c "xdotool search --onlyvisible --name 'Compass swing' >/dev/null 2>&1"; then
+        if wait_for 10 bash -c "xdotool search --onlyvisible --name 'Compass swing' >/dev/null 2>&1"; then
             swing=$(xdotool search --onlyvisible --name 'Compass swing' | head -n 1)
             return 0
         fi
@@ -193,7 +204,7 @@ read_display() {
 end_console() {
     xdotool windowfocus "$window" 2>/dev/null || true
     xdotool key Escape
-    wait_for 5 bash -c "! kill -0 $torva_pid 2>/dev/null" || fail "the console did not end on Escape"
+    wait_for 30 bash -c "! kill -0 $torva_pid 2>/dev/null" || fail "the console did not end on Escape"
     local status=0
     wait "$torva_pid" || status=$?
     [ "$status" -eq 0 ] || { cat "$work/torva.log" >&2; fail "the console exited with status $status"; }

@@ -22,10 +22,9 @@ pass "window MIRT QTX V1.8 is ${geometry}"
 
 shot "$work/start.png"
 
-click opencom
-sleep 0.3
+open_port || fail "the port did not open"
 click go
-wait_for 5 grep -q ": read" "$work/sim.err" || fail "no read request after OpenCom and GO"
+wait_for 30 grep -q ": read" "$work/sim.err" || fail "no read request after OpenCom and GO"
 grep -q "line speed 9600" "$work/sim.err" || fail "the console did not set the line to 9600 bit/s"
 pass "OpenCom opened $device at 9600 bit/s and GO polls"
 before=$(requests ": read")
@@ -55,9 +54,9 @@ check_display roll FF0000 -3.25
 
 # SetZero goes out in place of one read request; its answer raises a box while polling goes on.
 click setzero
-wait_for 3 grep -q "request 68 05 00 05 01 0B: set zero" "$work/sim.err" || fail "SetZero frame not sent"
+wait_for 30 grep -q "request 68 05 00 05 01 0B: set zero" "$work/sim.err" || fail "SetZero frame not sent"
 pass "SetZero sent 68 05 00 05 01 0B"
-wait_for 5 box_open Success || fail "no Success box for the zero answer"
+wait_for 30 box_open Success || fail "no Success box for the zero answer"
 before=$(requests ": read")
 sleep 1
 after=$(requests ": read")
@@ -68,7 +67,7 @@ pass "the Success box closed with its OK button"
 
 # AutoOut: read requests stop although polling is on; the simulator streams by itself.
 click autoout
-wait_for 3 grep -q "0C 01" "$work/sim.err" || fail "AutoOut frame not sent"
+wait_for 30 grep -q "0C 01" "$work/sim.err" || fail "AutoOut frame not sent"
 sleep 0.3
 before=$(requests ": read")
 sleep 1.5

@@ -17,23 +17,27 @@ trap 'xdrive_cleanup; rm -rf "$work"' EXIT
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 # port_indicator_red IMAGE: red pixels in the port indicator.
 port_indicator_red() { colour_pixels "$1" port_state FF0000; }
+# reads_beyond N: the simulator has answered more than N read requests.
+reads_beyond() { [ "$(requests ": read")" -gt "$1" ]; }
 
 start_display || fail "Xvfb did not start"
-start_simulator --verbose --fixed 1.25,-2.5,90 --vanish-after 4 || fail "simulator printed no device"
+start_simulator --verbose --fixed 1.25,-2.5,90 || fail "simulator printed no device"
 start_console || fail "no window titled MIRT QTX V1.8"
 
-click opencom
-sleep 0.3
+open_port || fail "the port did not open"
 click go
-wait_for 5 grep -q ": read" "$work/sim.err" || fail "no read request after OpenCom and GO"
+wait_for 30 grep -q ": read" "$work/sim.err" || fail "no read request after OpenCom and GO"
 click record # Save: start recording
-wait_for 5 test -s "$work/home/COMDATA/Rec00.txt" || fail "no record file Rec00.txt"
+wait_for 30 test -s "$work/home/COMDATA/Rec00.txt" || fail "no record file Rec00.txt"
 pass "recording into Rec00.txt"
 shot "$work/open.png"
 [ "$(port_indicator_red "$work/open.png")" -gt 50 ] || fail "the port indicator is not red while open"
 
-# The simulator closes its side of the line; the console reports it once and closes the port.
-wait_for 8 box_open TORVA || fail "no message when the device vanished"
+# Some frames later the module goes: the simulator ends and its side of the line closes. The
+# console reports it once and closes the port.
+wait_for 30 reads_beyond "$(($(requests ": read") + 10))" || fail "polling stopped while recording"
+kill "$sim_pid"
+wait_for 30 box_open TORVA || fail "no message when the device vanished"
 pass "one message when the device vanished"
 before=$(cpu_ticks "$torva_pid")
 sleep 2
@@ -50,7 +54,7 @@ pass "the window is back in the Closed state"
 
 click record # now "Stop": end the recording
 record=$work/home/COMDATA/Rec00.txt
-wait_for 5 grep -q "^End Date: " "$record" || fail "no end line in the record file"
+wait_for 30 grep -q "^End Date: " "$record" || fail "no end line in the record file"
 head -n 1 "$record" | grep -Eq '^Date: [0-9]{4}-[0-9]{2}-[0-9]{2}  Time:[0-9]{2}:[0-9]{2}:[0-9]{2}'$'\r''$' ||
     fail "header line is $(head -n 1 "$record")"
 reads=$(requests ": read")

@@ -32,14 +32,13 @@ for signal in TERM HUP INT XGONE; do
         log=$work/sim.err
     fi
     before=$(grep -c ": read" "$log" || true)
-    click opencom
-    sleep 0.3
+    open_port || fail "the port did not open"
     click go
     click record # Save: start recording
     record=$work/home/COMDATA/Rec0$n.txt
-    wait_for 5 test -s "$record" || fail "no record file $record"
+    wait_for 30 test -s "$record" || fail "no record file $record"
     # Some seconds of frames, fewer than a block: none of them is in the file yet.
-    wait_for 10 bash -c "[ \$(grep -c ': read' '$log') -ge $((before + 25)) ]" ||
+    wait_for 30 bash -c "[ \$(grep -c ': read' '$log') -ge $((before + 25)) ]" ||
         fail "too few read requests"
     [ "$(grep -c "$reading" "$record" || true)" -eq 0 ] || fail "a block was written early"
 
@@ -50,7 +49,7 @@ for signal in TERM HUP INT XGONE; do
         kill -s "$signal" "$torva_pid"
         expected=$((128 + $(kill -l "$signal")))
     fi
-    wait_for 10 bash -c "! kill -0 $torva_pid 2>/dev/null" || fail "$what did not end the console"
+    wait_for 30 bash -c "! kill -0 $torva_pid 2>/dev/null" || fail "$what did not end the console"
     status=0
     wait "$torva_pid" || status=$?
     [ "$status" -eq "$expected" ] || { cat "$work/torva.log" >&2; fail "$what: status $status, not $expected"; }
@@ -70,9 +69,9 @@ done
 start_display || fail "Xvfb did not start again"
 start_console || fail "no window titled MIRT QTX V1.8"
 click cal_start # with the port closed: the adapter's error box
-wait_for 5 box_open TORVA || fail "no box for Start with the port closed"
+wait_for 30 box_open TORVA || fail "no box for Start with the port closed"
 kill -s TERM "$torva_pid"
-wait_for 10 bash -c "! kill -0 $torva_pid 2>/dev/null" || fail "SIGTERM under an open box did not end the console"
+wait_for 30 bash -c "! kill -0 $torva_pid 2>/dev/null" || fail "SIGTERM under an open box did not end the console"
 status=0
 wait "$torva_pid" || status=$?
 [ "$status" -eq 143 ] || fail "SIGTERM under an open box: status $status, not 143"

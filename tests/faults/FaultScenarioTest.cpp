@@ -1,16 +1,12 @@
-// Faults from outside the program: the module vanishing mid-stream, a flood of noise, a record
-// file that cannot be written for a while, and ports that cannot be opened.
+// Faults from outside the program: the module vanishing mid-stream, a flood of noise, and a record
+// file that cannot be written for a while, filled up or deleted.
 #include <fcntl.h>
-#include <grp.h>
 #include <malloc.h>
-#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QEventLoop>
-#include <QSerialPort>
 #include <QTimer>
 #include <algorithm>
 #include <array>
@@ -23,11 +19,7 @@
 #include <sstream>
 
 #include "FileSizeLimit.h"
-#include "ReadingHistory.h"
-#include "Recording.h"
-#include "Response.h"
 #include "SmallFileSystem.h"
-#include "TrafficLog.h"
 #include "WindowFixture.h"
 
 namespace {
@@ -465,83 +457,5 @@ INSTANTIATE_TEST_SUITE_P(Faults, RecordFolderDeleted, ::testing::Values(false, t
                              return std::string(info.param ? "NameTakenForAWhile"
                                                            : "MadeAgainAtOnce");
                          });
-
-// Each failed open: one stop box naming the device and the reason, and the port stays closed.
-class OpenFailure : public Faults {
-public:
-    void ExpectRefused(const std::string& device, const char* reason) {
-        const std::size_t boxes = sink.boxes.size();
-        Click(IDC_BTN_OPENCOM);
-        EXPECT_EQ(dlg->m_bPortOpen, 0);
-        EXPECT_EQ(Text(IDC_BTN_OPENCOM), "OpenCom");
-        ASSERT_EQ(sink.boxes.size(), boxes + 1);
-        const QString text = sink.boxes.back().text;
-        EXPECT_EQ(sink.boxes.back().icon, BoxIcon::Stop);
-        EXPECT_TRUE(text.contains(QString::fromStdString(device))) << text.toStdString();
-        EXPECT_TRUE(text.contains(QString::fromLatin1(reason))) << text.toStdString();
-    }
-};
-
-TEST_F(OpenFailure, HeldAndMissingDevicesAreNamedWithTheReason) {
-    {
-        QSerialPort other;
-        other.setPortName(QString::fromStdString(pty->SlavePath()));
-        ASSERT_TRUE(other.open(QIODevice::ReadWrite));
-        ExpectRefused(pty->SlavePath(), "in use by another program");
-    }
-    const std::string missing = "/dev/torva-missing-" + std::to_string(::getpid());
-    qputenv("TORVA_COM1", QByteArray::fromStdString(missing));
-    ExpectRefused(missing, "no such device");
-    // Released and present again: the same port opens.
-    qputenv("TORVA_COM1", QByteArray::fromStdString(pty->SlavePath()));
-    Open();
-}
-
-TEST_F(OpenFailure, DeviceWithoutPermissionNamesTheDeviceAndTheGroup) {
-    ASSERT_EQ(::chmod(pty->SlavePath().c_str(), 0), 0);
-    if (::geteuid() != 0) {
-        ExpectRefused(pty->SlavePath(), "permission denied");
-        EXPECT_TRUE(sink.LastText().contains("dialout")) << sink.LastText().toStdString();
-        return;
-    }
-    // Root opens anything: try as an unprivileged user in a child process.
-    const passwd* user = ::getpwnam("nobody");
-    if (user == nullptr)
-        GTEST_SKIP() << "running as root and no unprivileged user to run the open as";
-    int out[2];
-    ASSERT_EQ(::pipe(out), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(out[0]);
-        int status = 3;
-        if (::setgroups(0, nullptr) == 0 && ::setgid(user->pw_gid) == 0 &&
-            ::setuid(user->pw_uid) == 0) {
-            Click(IDC_BTN_OPENCOM);
-            const QByteArray text = sink.LastText().toUtf8();
-            status = (sink.boxes.size() == 1 && dlg->m_bPortOpen == 0 &&
-                      sink.boxes[0].icon == BoxIcon::Stop)
-                         ? 0
-                         : 1;
-            [[maybe_unused]] const auto n = ::write(out[1], text.constData(), text.size());
-        }
-        ::_exit(status);  // no leak check: it cannot inspect a process that changed its user
-    }
-    ::close(out[1]);
-    std::string text;
-    char buffer[512];
-    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
-        text.append(buffer, static_cast<std::size_t>(n));
-    ::close(out[0]);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 3)
-        GTEST_SKIP() << "cannot switch to user nobody";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "one stop box, port closed; box: " << text;
-    EXPECT_NE(text.find(pty->SlavePath()), std::string::npos) << text;
-    EXPECT_NE(text.find("permission denied"), std::string::npos) << text;
-    EXPECT_NE(text.find("dialout"), std::string::npos) << text;
-}
 
 }  // namespace

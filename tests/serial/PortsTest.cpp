@@ -318,7 +318,11 @@ TEST_F(PortsOnAPty, PresenceAndTheWatcherFollowTheDeviceGoingAndComingBack) {
                      [&](const QList<int>& present) { presence.push_back(present); });
     QObject::connect(&watcher, &PortWatcher::devicesChanged, [&] { ++devicesChanged; });
 
-    m_pty->CloseMaster();  // the device goes
+    // The device goes, and udev takes its links away with it. (Left in place, they could point
+    // at another test's pseudo-terminal that took the freed number before the next look.)
+    m_pty->CloseMaster();
+    QFile::remove(m_link);
+    QFile::remove(m_byId);
     ASSERT_TRUE(WaitFor([&] { return !presence.empty(); }, 5000));
     EXPECT_FALSE(presence.back().contains(3));
     EXPECT_EQ(devicesChanged, 1);
