@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "DataExchange.h"
 #include "Dialog.h"
 #include "ModuleSession.h"
 

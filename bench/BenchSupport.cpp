@@ -61,7 +61,7 @@ void PrintingSink::ShowMessageBox(QWidget*, const MessageBoxRequest& request) {
     std::fprintf(stderr, "%s: message box: %s\n", m_program, qPrintable(request.text));
 }
 
-StreamingWindow::StreamingWindow(int rate, long long frames,
+StreamingWindow::StreamingWindow(int rate, long long frames, UiSink& sink,
                                  const std::function<void(CCompassDlg&)>& prepare)
     : sim(TORVA_MODULESIM_PATH,
           {"--rate", std::to_string(rate), "--frames", std::to_string(frames), "--stats"}) {
@@ -70,6 +70,7 @@ StreamingWindow::StreamingWindow(int rate, long long frames,
     if (!device || device->empty())
         throw std::runtime_error("the simulator named no device");
     qputenv("TORVA_COM1", QByteArray::fromStdString(*device));
+    dlg.SetUiSink(&sink);
     dlg.Create();
     if (prepare)
         prepare(dlg);

@@ -46,11 +46,11 @@ private:
 
 // The module simulator streaming `frames` reading frames at `rate` once asked, and the window
 // on it at 115200 bit/s with automatic output requested. The frames of every rate tick are added
-// up, so the count covers the whole run. `prepare` runs once the window is up, before its port
-// opens. Throws std::runtime_error when any step fails.
+// up, so the count covers the whole run. Its boxes go to `sink`; `prepare` runs once the window is
+// up, before its port opens. Throws std::runtime_error when any step fails.
 class StreamingWindow {
 public:
-    StreamingWindow(int rate, long long frames,
+    StreamingWindow(int rate, long long frames, UiSink& sink,
                     const std::function<void(CCompassDlg&)>& prepare = {});
     // Frames the window completed since its port opened.
     long long Counted() const { return m_counted + dlg.session().frameCount(); }

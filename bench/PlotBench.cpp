@@ -64,7 +64,7 @@ Trial Stream(double seconds, PrintingSink& sink, const std::function<void(CCompa
     trial.requested = std::llround(kRate * (seconds + kWarmUpSeconds));
     const int boxesBefore = sink.boxes;
     std::uint64_t appendedBefore = 0;
-    StreamingWindow run(kRate, trial.requested, [&](CCompassDlg& dlg) {
+    StreamingWindow run(kRate, trial.requested, sink, [&](CCompassDlg& dlg) {
         prepare(dlg);
         appendedBefore = dlg.session().history().TotalAppended();
         trial.historyBefore = dlg.session().history().size();
@@ -192,7 +192,6 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     PrintingSink sink("bench_plot");
-    SetUiSink(&sink);
     int status = 0;
     try {
         status = mode == "--closed" ? Closed(seconds > 0 ? seconds : 10.0, pairs, sink)
@@ -201,6 +200,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_plot: %s\n", error.what());
         status = 1;
     }
-    SetUiSink(nullptr);
     return status;
 }

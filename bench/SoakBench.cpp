@@ -49,8 +49,7 @@ constexpr double kWarmUpSeconds = 1.0;
 
 int Soak(long long frames, int rate) {
     PrintingSink sink("bench_soak");
-    SetUiSink(&sink);
-    StreamingWindow run(rate, frames);
+    StreamingWindow run(rate, frames, sink);
     CCompassDlg& dlg = run.dlg;
     LagMonitor lag(run, rate, frames, Clock::now());
 
@@ -91,7 +90,6 @@ int Soak(long long frames, int rate) {
         "soak: rss after warm-up (%lld frames) %.2f MB, at the end %.2f MB, growth %.3f MB\n",
         countedWarm, rssWarm, rssEnd, rssEnd - rssWarm);
     std::printf("soak: message boxes %d\n", sink.boxes);
-    SetUiSink(nullptr);
     return sent && *sent == counted && counted == frames && neverBehind && sink.boxes == 0 ? 0 : 1;
 }
 

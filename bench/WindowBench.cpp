@@ -104,7 +104,7 @@ Trial RunTrial(int rate, double seconds, PrintingSink& sink) {
     trial.requested = std::llround(rate * seconds);
     const int boxesBefore = sink.boxes;
 
-    StreamingWindow run(rate, trial.requested);
+    StreamingWindow run(rate, trial.requested, sink);
     CCompassDlg& dlg = run.dlg;
     LagMonitor lag(run, rate, trial.requested, Clock::now());
     const bool started = RunEventsUntil([&run] { return run.Counted() > 0; },
@@ -221,7 +221,6 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     PrintingSink sink("bench_window");
-    SetUiSink(&sink);
     int status = 0;
     try {
         if (rate) {
@@ -248,6 +247,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_window: %s\n", error.what());
         status = 1;
     }
-    SetUiSink(nullptr);
     return status;
 }

@@ -1,104 +1,72 @@
-// Modal message boxes, the beep and the folder choice, all through the UI sink.
-//
-// A box is not opened inside the handler that raises it. Its nested event loop would run
-// further timer ticks and receive events in the middle of that handler: Qt does not re-enter a
-// timer whose slot is still running, so a box opened in a tick stopped the polling, and a box
-// opened in the middle of a read let newer reads overtake the rest of it. So boxes wait in a
-// queue and open from the event loop once the event that raised them has been handled whole,
-// one at a time and in the order they were raised. A storm of answers must not pile them up
-// faster than the operator closes them: a box with the text of the last one waiting (or of the
-// open one, when none waits) is the same news again and is not queued; and when more than
-// kMostWaitingBoxes wait, the oldest waiting box whose text waits again later gives way, the
-// later one still telling it. So no answer goes unseen behind an older box of its text, a text
-// that waits once is never dropped, the last box shown is the latest news, and no more than
-// kMostWaitingBoxes boxes wait unless all their texts differ (then one box per text).
+#include "Boxes.h"
+
 #include <QMetaObject>
+#include <QWidget>
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
 #include <utility>
 
-#include "Dialog.h"
+BoxQueue::BoxQueue(QWidget* owner, std::function<UiSink&()> sink, std::function<void()> afterShown)
+    : m_owner(owner), m_sink(std::move(sink)), m_afterShown(std::move(afterShown)) {}
 
-void CDialogBase::MessageBox(const QString& text, const QString& caption) {
-    const bool own = !caption.isEmpty();
-    QueueBox(MessageBoxRequest{text, own ? caption : ApplicationTitle(),
-                               own ? BoxIcon::None : BoxIcon::Exclamation});
-}
-
-void CDialogBase::ErrorBox(const QString& text) {
-    QueueBox(MessageBoxRequest{text, ApplicationTitle(), BoxIcon::Stop});
-}
-
-void CDialogBase::QueueBox(MessageBoxRequest request) {
-    if (m_bBoxesSilenced) {
+void BoxQueue::QueueBox(MessageBoxRequest request) {
+    if (m_silenced) {
         std::fprintf(stderr, "%s: %s\n", qUtf8Printable(request.caption),
                      qUtf8Printable(request.text));
         return;
     }
-    const MessageBoxRequest* last = !m_queuedBoxes.empty() ? &m_queuedBoxes.back()
-                                    : m_openBox            ? &*m_openBox
-                                                           : nullptr;
+    const MessageBoxRequest* last = !m_queued.empty() ? &m_queued.back()
+                                    : m_open          ? &*m_open
+                                                      : nullptr;
     if (last && last->text == request.text)
         return;
-    m_queuedBoxes.push_back(std::move(request));
-    if (m_queuedBoxes.size() > kMostWaitingBoxes)
+    m_queued.push_back(std::move(request));
+    if (m_queued.size() > kMostWaiting)
         DropRepeatedBox();
-    if (!m_bBoxesPosted && !m_openBox) {
-        m_bBoxesPosted = true;
-        QMetaObject::invokeMethod(this, &CDialogBase::ShowQueuedBoxes, Qt::QueuedConnection);
+    if (!m_posted && !m_open) {
+        m_posted = true;
+        QMetaObject::invokeMethod(m_owner, [this] { ShowQueuedBoxes(); }, Qt::QueuedConnection);
     }
 }
 
-void CDialogBase::DropRepeatedBox() {
+void BoxQueue::DropRepeatedBox() {
     const auto repeated = [this](auto at) {
-        return std::any_of(std::next(at), m_queuedBoxes.end(),
+        return std::any_of(std::next(at), m_queued.end(),
                            [&](const MessageBoxRequest& later) { return later.text == at->text; });
     };
-    auto oldest = m_queuedBoxes.begin();
-    while (oldest != m_queuedBoxes.end() && !repeated(oldest))
+    auto oldest = m_queued.begin();
+    while (oldest != m_queued.end() && !repeated(oldest))
         ++oldest;
-    if (oldest == m_queuedBoxes.end())
+    if (oldest == m_queued.end())
         return;  // every waiting text differs
     // The boxes either side of it differ, or the one before would be an older repeated one;
     // only at the front the box before it is the open one, and then the box after it goes
     // too, so that one text does not show twice in a row.
-    const bool front = oldest == m_queuedBoxes.begin();
-    oldest = m_queuedBoxes.erase(oldest);
-    if (front && m_openBox && oldest != m_queuedBoxes.end() && oldest->text == m_openBox->text)
-        m_queuedBoxes.erase(oldest);
+    const bool front = oldest == m_queued.begin();
+    oldest = m_queued.erase(oldest);
+    if (front && m_open && oldest != m_queued.end() && oldest->text == m_open->text)
+        m_queued.erase(oldest);
 }
 
-void CDialogBase::SilenceBoxes() {
-    m_bBoxesSilenced = true;
-    for (const MessageBoxRequest& waiting : std::exchange(m_queuedBoxes, {}))
+void BoxQueue::SilenceBoxes() {
+    m_silenced = true;
+    for (const MessageBoxRequest& waiting : std::exchange(m_queued, {}))
         QueueBox(waiting);
 }
 
-void CDialogBase::ShowQueuedBoxes() {
-    m_bBoxesPosted = false;
-    if (m_openBox)
+void BoxQueue::ShowQueuedBoxes() {
+    m_posted = false;
+    if (m_open)
         return;  // the box further up the stack shows the rest when it closes
     bool shown = false;
-    while (!m_queuedBoxes.empty() && !m_bBoxesSilenced) {
-        m_openBox = std::move(m_queuedBoxes.front());
-        m_queuedBoxes.pop_front();
-        CurrentUiSink().ShowMessageBox(this, *m_openBox);
-        m_openBox.reset();
+    while (!m_queued.empty() && !m_silenced) {
+        m_open = std::move(m_queued.front());
+        m_queued.pop_front();
+        m_sink().ShowMessageBox(m_owner, *m_open);
+        m_open.reset();
         shown = true;
     }
-    // The window takes the activation back from its closed box, as an owner does, so that the
-    // field that had the focus has it again: left inactive, its next focus loss would come with
-    // no focus-out event and the text typed into it would never be committed. A minimised
-    // window stays as it is.
-    if (shown && isVisible() && !isMinimized() && !m_bDestroyed)
-        activateWindow();
-}
-
-void CDialogBase::MessageBeep() {
-    CurrentUiSink().Beep();
-}
-
-std::optional<QString> CDialogBase::BrowseForFolder(const QString& title) {
-    return CurrentUiSink().ChooseFolder(this, title);
+    if (shown && m_afterShown)
+        m_afterShown();
 }

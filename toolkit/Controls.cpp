@@ -1,7 +1,10 @@
 #include "Controls.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <map>
 #include <memory>
 
@@ -16,25 +19,57 @@ HICON LoadIconResource(int resourceId) {
     return slot.get();
 }
 
-CWnd::~CWnd() {
-    if (m_pDialog)
-        m_pDialog->ForgetObject(this);
+QString WidgetText(const QWidget* widget) {
+    if (const auto* edit = qobject_cast<const QLineEdit*>(widget))
+        return edit->text();
+    if (const auto* label = qobject_cast<const QLabel*>(widget))
+        return label->text();
+    if (const auto* button = qobject_cast<const QAbstractButton*>(widget))
+        return button->text();
+    if (const auto* box = qobject_cast<const QGroupBox*>(widget))
+        return box->title();
+    if (const auto* combo = qobject_cast<const QComboBox*>(widget))
+        return combo->currentText();
+    return QString();
 }
 
-void CWnd::Attach(CControlHost* dialog, int id, QWidget* widget) {
-    m_pDialog = dialog;
+void SetWidgetText(QWidget* widget, const QString& text) {
+    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        if (edit->text() != text)
+            edit->setText(text);
+    } else if (auto* label = qobject_cast<QLabel*>(widget)) {
+        if (label->text() != text)
+            label->setText(text);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+        if (button->text() != text)
+            button->setText(text);
+    } else if (auto* box = qobject_cast<QGroupBox*>(widget)) {
+        box->setTitle(text);
+    } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+        combo->setEditText(text);
+    }
+}
+
+CWnd::~CWnd() {
+    if (m_forget)
+        m_forget();
+}
+
+void CWnd::Attach(int id, QWidget* widget, std::function<void()> forget) {
+    m_bAttached = true;
     m_nId = id;
     m_pWidget = widget;
+    m_forget = std::move(forget);
 }
 
 void CWnd::Detach() {
-    m_pDialog = nullptr;
+    m_bAttached = false;
     m_pWidget = nullptr;
+    m_forget = nullptr;
 }
 
 void CWnd::OnSetText(const QString& text) {
-    if (m_pDialog)
-        m_pDialog->StoreDlgItemText(m_nId, text);
+    SetWidgetText(m_pWidget, text);
 }
 
 unsigned CWnd::GetStyle() const {
@@ -48,11 +83,6 @@ void CWnd::ModifyStyle(unsigned remove, unsigned add) {
     }
 }
 
-void CWnd::NotifyParent(Notification code) {
-    if (m_pDialog)
-        m_pDialog->Dispatch(m_nId, code);
-}
-
 void CWnd::EnableWindow(bool enable) {
     if (m_pWidget)
         m_pWidget->setEnabled(enable);
@@ -63,12 +93,12 @@ bool CWnd::IsWindowEnabled() const {
 }
 
 void CWnd::SetWindowText(const QString& text) {
-    if (m_pDialog)
-        m_pDialog->SetDlgItemText(m_nId, text);
+    if (m_pWidget && WidgetText(m_pWidget) != text)
+        OnSetText(text);
 }
 
 QString CWnd::GetWindowText() const {
-    return m_pDialog ? m_pDialog->GetDlgItemText(m_nId) : QString();
+    return WidgetText(m_pWidget);
 }
 
 void CStatic::SetIcon(HICON icon) {

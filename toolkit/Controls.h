@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <functional>
 
 class CWnd;
 
@@ -36,19 +37,11 @@ using HICON = const CIcon*;
 // Loads icon resource `resourceId` (":/res/icon<id>.png"), once; the same handle afterwards.
 HICON LoadIconResource(int resourceId);
 
-// What a control object needs of the window that holds its control: texts, notifications, and
-// being forgotten when the object goes first.
-class CControlHost {
-public:
-    virtual void Dispatch(int id, Notification code) = 0;
-    virtual void SetDlgItemText(int id, const QString& text) = 0;
-    virtual QString GetDlgItemText(int id) = 0;
-    virtual void StoreDlgItemText(int id, const QString& text) = 0;
-    virtual void ForgetObject(const CWnd* object) = 0;
-
-protected:
-    ~CControlHost() = default;
-};
+// The text a control shows: a label's, a button's, a single-line field's, a group box's caption
+// or a list's edit field (multi-line panes are their dialog's: it writes them lazily).
+QString WidgetText(const QWidget* widget);
+// Gives the control a new text; a text it already shows is not written again.
+void SetWidgetText(QWidget* widget, const QString& text);
 
 // A control object attached to one control of a dialog by id. It creates nothing itself.
 class CWnd {
@@ -58,33 +51,33 @@ public:
     CWnd& operator=(const CWnd&) = delete;
     virtual ~CWnd();
 
-    bool IsAttached() const { return m_pDialog != nullptr; }
+    bool IsAttached() const { return m_bAttached; }
     int GetDlgCtrlID() const { return m_nId; }
     QWidget* GetWidget() const { return m_pWidget; }
 
     void EnableWindow(bool enable = true);
     bool IsWindowEnabled() const;
+    // A text the control does not show yet goes through OnSetText.
     void SetWindowText(const QString& text);
     QString GetWindowText() const;
     // The window style word (for statics the StaticStyle bits).
     unsigned GetStyle() const;
     void ModifyStyle(unsigned remove, unsigned add);
 
-    // Called by the first data exchange (DDX_Control).
-    virtual void Attach(CControlHost* dialog, int id, QWidget* widget);
+    // Called by the first data exchange (DDX_Control): the control, and what to call when the
+    // object goes before its dialog.
+    virtual void Attach(int id, QWidget* widget, std::function<void()> forget);
     // The dialog is going away before the object: forget it.
     void Detach();
 
-    // A new text for the control; the default stores it (and repaints the control).
+    // A new text for the control; the default shows it (and repaints the control).
     virtual void OnSetText(const QString& text);
 
 protected:
-    // Hands a notification to the owning dialog's handler table.
-    void NotifyParent(Notification code);
-
-    CControlHost* m_pDialog = nullptr;
+    bool m_bAttached = false;
     int m_nId = 0;
     QPointer<QWidget> m_pWidget;
+    std::function<void()> m_forget;
 };
 
 class CButton : public CWnd {};

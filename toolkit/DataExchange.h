@@ -5,19 +5,11 @@
 #include <functional>
 #include <string>
 
-class CDialogBase;
-class CWnd;
+#include "Dialog.h"
 
-// The two directions of data exchange. A commit that rejects a field shows the message, moves
-// the focus to the field, selects its text and stops the exchange (UpdateData returns false).
-class CDataExchange {
-public:
-    CDataExchange(CDialogBase* dialog, bool saveAndValidate)
-        : m_bSaveAndValidate(saveAndValidate), m_pDlgWnd(dialog) {}
-    const bool m_bSaveAndValidate;
-    CDialogBase* const m_pDlgWnd;
-    [[noreturn]] void Fail(int id, const QString& message);
-};
+// The two directions of data exchange for one field each: a refresh (m_bSaveAndValidate false)
+// writes the member into its field, a commit reads the field back into the member, with the
+// fields' parsing rules and validation messages. A field a commit rejects ends the exchange.
 
 void DDX_Control(CDataExchange* pDX, int id, CWnd& control);
 void DDX_Text(CDataExchange* pDX, int id, std::string& value);

@@ -5,8 +5,6 @@
 #include <QDialog>
 #include <QFont>
 #include <QString>
-#include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -15,15 +13,17 @@
 #include <unordered_map>
 #include <utility>
 
+#include "Boxes.h"
 #include "Controls.h"
-#include "DataExchange.h"
 #include "Template.h"
+#include "TemplateBuild.h"
 #include "UiSink.h"
 
-class FlatScrollBarStyle;
+class CDialogBase;
+class CoverWatch;
+class InputPreFilter;
+class PaneWriter;
 class QMenu;
-class QTimer;
-class QPlainTextEdit;
 
 // Colours a static control is given: text colour and the brush its background is filled with.
 struct CtlColor {
@@ -39,16 +39,22 @@ struct HandlerEntry {
     void (T::*handler)();
 };
 
-// A template-built dialog standing in for the source platform's dialog framework: controls at
-// dialog-unit positions, control objects attached by id, data exchange, a handler table and
-// modal boxes through the UI sink.
-//
-// The member functions are defined by concern: Dialog.cpp (life cycle, controls and their
-// texts, the window menu), TemplateBuild.cpp (making the controls), Panes.cpp (lazy writing of
-// multi-line panes), OnScreen.cpp (no painting while the window cannot be seen),
-// DataExchange.cpp, Handlers.cpp (handler table and focus losses), InputFilter.cpp (keys and
-// cancelled clicks) and Boxes.cpp (modal boxes, the beep and the folder choice).
-class CDialogBase : public QDialog, public CControlHost {
+// One run of data exchange, in one direction. A commit that rejects a field shows the message,
+// gives the field the focus with its text selected and ends the exchange there (UpdateData
+// returns false). The DDX_ functions (DataExchange.h) exchange one field each.
+class CDataExchange {
+public:
+    CDataExchange(CDialogBase* dialog, bool saveAndValidate)
+        : m_bSaveAndValidate(saveAndValidate), m_pDlgWnd(dialog) {}
+    const bool m_bSaveAndValidate;
+    CDialogBase* const m_pDlgWnd;
+    [[noreturn]] void Fail(int id, const QString& message);
+};
+
+// A dialog built from a template: controls at dialog-unit positions, control objects attached
+// by id, data exchange, a handler table, multi-line panes written lazily, no painting while the
+// window cannot be seen, and modal boxes through a UI sink.
+class CDialogBase : public QDialog {
     Q_OBJECT
 public:
     explicit CDialogBase(DialogTemplate dialogTemplate, QWidget* parent = nullptr);
@@ -58,7 +64,7 @@ public:
     bool Create();
     // Create, then a modal run until the window closes, then destruction.
     int DoModal();
-    // Stops the timers and runs OnDestroy, once. Derived classes call it from their destructor.
+    // Runs OnDestroy, once. Derived classes call it from their destructor.
     void DestroyWindow();
     bool IsDestroyed() const { return m_bDestroyed; }
     // False while the window is minimised, unmapped or (on X11) wholly covered: then nothing is
@@ -68,8 +74,8 @@ public:
     bool UpdateData(bool bSaveAndValidate = true);
 
     QWidget* GetDlgItem(int id) const;
-    void SetDlgItemText(int id, const QString& text) override;  // not rewritten when unchanged
-    QString GetDlgItemText(int id) override;                    // writes a pending pane first
+    void SetDlgItemText(int id, const QString& text);  // not rewritten when unchanged
+    QString GetDlgItemText(int id);                    // writes a pending pane first
 
     // Multi-line panes are written lazily: at most every 100 ms while the window is on screen,
     // and before anything reads them.
@@ -79,14 +85,14 @@ public:
 
     // Runs the handler bound to (id, code), if any; own-field change and focus notifications are
     // ignored during an exchange.
-    void Dispatch(int id, Notification code) override;
+    void Dispatch(int id, Notification code);
 
     // Modal box with an OK button. Without a caption: the application's name and an
     // exclamation icon; with a caption of its own: no icon. The box opens once the event that
     // raised it has been handled whole, so a tick or a read is never cut in two by it, and the
     // ticks and reads go on while it is open. Boxes open in the order raised; a box with the text
     // of the last one waiting (or open) is not opened again, and a storm of them stays bounded
-    // (Boxes.cpp).
+    // (Boxes.h).
     void MessageBox(const QString& text, const QString& caption = QString());
     // The same with the application's name and a stop icon: what the serial line could not do.
     void ErrorBox(const QString& text);
@@ -95,6 +101,10 @@ public:
     void SilenceBoxes();
     void MessageBeep();
     std::optional<QString> BrowseForFolder(const QString& title);
+    // Boxes, the beep and the folder choice go through `sink` (a test's, say); nullptr gives
+    // them back to the owner dialog's sink, or to real Qt dialogs.
+    void SetUiSink(UiSink* sink) { m_sink = sink; }
+    UiSink& Sink();
 
     // Dialog-unit conversion of this dialog's template font.
     QRect DialogUnitsToPixels(int x, int y, int cx, int cy) const;
@@ -109,9 +119,6 @@ public:
     // Control objects attached by the data exchange, by control id (nullptr when none).
     void AttachControlObject(int id, CWnd& object);
     CWnd* AttachedObject(int id) const;
-    void ForgetObject(const CWnd* object) override;
-    // Stores a control's text without asking its control object: the default text processing.
-    void StoreDlgItemText(int id, const QString& text) override;
 
 protected:
     virtual void DoDataExchange(CDataExchange* /*pDX*/) {}
@@ -141,28 +148,16 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    struct Pane;
-    class InputPreFilter;
-    class CoverWatch;
-    void BuildControls();
-    QWidget* CreateControl(const ControlSpec& spec);
-    QWidget* CreateEdit(const ControlSpec& spec, const QRect& rect);
-    QWidget* CreateComboBox(const ControlSpec& spec, const QRect& rect);
-    QWidget* CreatePicture(const ControlSpec& spec, const QRect& rect);
-    void SchedulePaneFlush();
     void WatchOnScreen();
     void SetCovered(bool covered);
     void UpdateOnScreen();
     void ApplyControlColours();
     void FieldLostFocus(int id, Qt::FocusReason reason);
     bool DropsPress();
-    void QueueBox(MessageBoxRequest request);
-    void DropRepeatedBox();
-    void ShowQueuedBoxes();
 
     DialogTemplate m_template;
     QFont m_font;
-    int m_baseX = 7, m_baseY = 14;
+    DialogUnits m_units;
     bool m_bCreated = false;
     bool m_bDestroyed = false;
     bool m_bOnScreen = true;  // until the window system says otherwise
@@ -170,19 +165,16 @@ private:
     int m_nExchangeDepth = 0;
     int m_nRejectedCommits = 0;   // commits that stopped at a rejected field
     bool m_bCancelClick = false;  // the mouse press being delivered is to go nowhere
+    ControlEvents m_controlEvents;
     // Looked up on every refresh of the fields: hashed rather than a tree.
     std::unordered_map<int, QWidget*> m_controls;
     std::map<std::pair<int, Notification>, std::function<void()>> m_handlers;
-    std::map<int, std::unique_ptr<Pane>> m_panes;
     std::unordered_map<int, CWnd*> m_objects;
-    QTimer* m_paneTimer = nullptr;
-    QMenu* m_sysMenu = nullptr;                       // a Qt child of the dialog
-    FlatScrollBarStyle* m_paneScrollStyle = nullptr;  // a Qt child of the dialog
-    InputPreFilter* m_inputFilter = nullptr;          // a Qt child of the dialog
+    PaneWriter* m_panes = nullptr;            // a Qt child of the dialog
+    QMenu* m_sysMenu = nullptr;               // a Qt child of the dialog
+    InputPreFilter* m_inputFilter = nullptr;  // a Qt child of the dialog
     std::unique_ptr<CoverWatch> m_coverWatch;
-    static constexpr std::size_t kMostWaitingBoxes = 8;
-    std::deque<MessageBoxRequest> m_queuedBoxes;
-    std::optional<MessageBoxRequest> m_openBox;
-    bool m_bBoxesPosted = false;
-    bool m_bBoxesSilenced = false;
+    UiSink* m_sink = nullptr;
+    std::unique_ptr<UiSink> m_qtSink;  // made when first needed
+    BoxQueue m_boxes;
 };

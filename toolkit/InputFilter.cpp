@@ -1,12 +1,23 @@
 #include "InputFilter.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QWidget>
 
-CDialogBase::InputPreFilter::InputPreFilter(CDialogBase* dialog)
-    : QObject(dialog), m_dialog(dialog) {}
+InputPreFilter::InputPreFilter(QWidget* window, std::function<bool(QObject*, QEvent*)> keys,
+                               std::function<bool()> dropPress)
+    : QObject(window),
+      m_window(window),
+      m_keys(std::move(keys)),
+      m_dropPress(std::move(dropPress)) {
+    qApp->installEventFilter(this);
+}
 
-bool CDialogBase::InputPreFilter::eventFilter(QObject* watched, QEvent* event) {
+InputPreFilter::~InputPreFilter() {
+    qApp->removeEventFilter(this);
+}
+
+bool InputPreFilter::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
         case QEvent::KeyPress:
         case QEvent::KeyRelease:
@@ -18,9 +29,9 @@ bool CDialogBase::InputPreFilter::eventFilter(QObject* watched, QEvent* event) {
             return false;
     }
     auto* widget = qobject_cast<QWidget*>(watched);
-    if (!widget || widget->window() != m_dialog)
+    if (!widget || widget->window() != m_window)
         return false;
     if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
-        return m_dialog->DropsPress();
-    return m_dialog->PreTranslateMessage(watched, event);
+        return m_dropPress();
+    return m_keys(watched, event);
 }

@@ -1,19 +1,25 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
 
-#include "Dialog.h"
+class QWidget;
 
 // Sees the key and mouse-button events of one window's controls before the controls do: keys go
-// to its PreTranslateMessage, and the press of a click the window has cancelled goes nowhere.
-// Installed on the application, since a filter on the dialog would miss events sent to a control.
-class CDialogBase::InputPreFilter : public QObject {
+// to `keys` (true swallows the event), and a press goes nowhere when `dropPress` says so (a
+// click the window has cancelled). Installed on the application, since a filter on the window
+// would miss events sent to a control.
+class InputPreFilter : public QObject {
 public:
-    explicit InputPreFilter(CDialogBase* dialog);
+    InputPreFilter(QWidget* window, std::function<bool(QObject*, QEvent*)> keys,
+                   std::function<bool()> dropPress);
+    ~InputPreFilter() override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    CDialogBase* m_dialog;
+    QWidget* m_window;
+    std::function<bool(QObject*, QEvent*)> m_keys;
+    std::function<bool()> m_dropPress;
 };

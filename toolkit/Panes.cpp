@@ -1,5 +1,3 @@
-// Lazy writing of the multi-line panes: a refresh marks a pane dirty, and the widget is written
-// at most every 100 ms while the window is on screen, and whenever something reads it.
 #include "Panes.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -39,13 +37,43 @@ void AppendQuietly(QPlainTextEdit* edit, QTextCursor& end, const QString& text) 
 
 }  // namespace
 
+// A pane and what it shows. `pending` is the text last given, `shown` the widget's text as last
+// written by us; `diverged` when the operator typed into it since.
+struct PaneWriter::Pane {
+    QPlainTextEdit* widget = nullptr;
+    std::string pending;
+    std::string shown;
+    bool dirty = false;
+    bool diverged = false;
+    bool writing = false;
+};
+
 std::string PaneTextFromWidget(const QString& text) {
     QString withCrLf = text;
     withCrLf.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
     return withCrLf.toStdString();
 }
 
-void CDialogBase::SetPaneText(int id, const std::string& text) {
+PaneWriter::PaneWriter(QObject* parent) : QObject(parent), m_timer(new QTimer(this)) {
+    m_timer->setSingleShot(true);
+    connect(m_timer, &QTimer::timeout, this, &PaneWriter::WritePanes);
+}
+
+PaneWriter::~PaneWriter() = default;
+
+void PaneWriter::AddPane(int id, QPlainTextEdit* edit, std::function<void()> changed) {
+    auto pane = std::make_unique<Pane>();
+    pane->widget = edit;
+    Pane* raw = pane.get();
+    connect(edit, &QPlainTextEdit::textChanged, this, [raw, changed = std::move(changed)] {
+        if (!raw->writing)
+            raw->diverged = true;
+        changed();
+    });
+    m_panes[id] = std::move(pane);
+}
+
+void PaneWriter::SetPaneText(int id, const std::string& text) {
     const auto it = m_panes.find(id);
     if (it == m_panes.end())
         return;
@@ -54,28 +82,44 @@ void CDialogBase::SetPaneText(int id, const std::string& text) {
         return;
     pane.pending.assign(text);  // reuses the buffer: no allocation once it has grown
     pane.dirty = true;
-    SchedulePaneFlush();
+    Schedule();
 }
 
-std::string CDialogBase::GetPaneText(int id) {
+std::string PaneWriter::PaneText(int id) {
     const auto it = m_panes.find(id);
     if (it == m_panes.end())
         return {};
-    FlushPanes();
+    WritePanes();
     Pane& pane = *it->second;
     if (!pane.diverged)
         return pane.shown;
     return PaneTextFromWidget(pane.widget->toPlainText());
 }
 
-void CDialogBase::SchedulePaneFlush() {
-    // Off screen the panes wait: they are written when the window shows or something reads them.
-    if (m_bOnScreen && !m_paneTimer->isActive())
-        m_paneTimer->start(kPaneFlushMs);
+QString PaneWriter::ShownText(int id) {
+    const auto it = m_panes.find(id);
+    if (it == m_panes.end())
+        return {};
+    WritePanes();
+    return it->second->widget->toPlainText();
 }
 
-void CDialogBase::FlushPanes() {
-    m_paneTimer->stop();
+void PaneWriter::SetOnScreen(bool onScreen) {
+    m_onScreen = onScreen;
+    if (onScreen)
+        WritePanes();
+    else
+        m_timer->stop();
+}
+
+void PaneWriter::Schedule() {
+    // Off screen the panes wait: they are written when the window shows or something reads them.
+    if (m_onScreen && !m_timer->isActive())
+        m_timer->start(kPaneFlushMs);
+}
+
+void PaneWriter::WritePanes() {
+    m_timer->stop();
     for (auto& [id, panePtr] : m_panes) {
         Pane& pane = *panePtr;
         if (!pane.dirty)

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QRect>
 #include <QString>
 #include <QStringList>
+#include <cmath>
 #include <vector>
 
 // A dialog template: the controls of a dialog with their positions in dialog units, as the
@@ -15,7 +17,6 @@ enum class ControlKind {
     Picture,   // static showing a bitmap resource at its own pixel size
     ComboBox,  // drop-down list with an edit field
     GroupBox,
-    Hidden,  // a non-visual control (the serial control): occupies an id, shows nothing
 };
 
 namespace Style {
@@ -56,4 +57,17 @@ struct DialogTemplate {
     int pointSize = 9;
     bool minimizeBox = true;
     std::vector<ControlSpec> controls;
+};
+
+// Dialog units to pixels with the template font's base units: x * baseX / 4, y * baseY / 8.
+struct DialogUnits {
+    int baseX = 7;
+    int baseY = 14;
+    QRect ToPixels(int x, int y, int cx, int cy) const {
+        const auto scale = [](int v, int base, int div) {
+            return static_cast<int>(std::lround(static_cast<double>(v) * base / div));
+        };
+        return QRect(scale(x, baseX, 4), scale(y, baseY, 8), scale(cx, baseX, 4),
+                     scale(cy, baseY, 8));
+    }
 };

@@ -1,5 +1,5 @@
-// Building a dialog's controls from its template: one widget per control, placed at its
-// dialog-unit rectangle, in template order (which is also the tab order).
+#include "TemplateBuild.h"
+
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
@@ -11,7 +11,6 @@
 #include <QSignalBlocker>
 #include <QStyleOptionComboBox>
 
-#include "Panes.h"
 #include "Widgets.h"
 
 namespace {
@@ -36,52 +35,53 @@ QWidget* CreateStatic(const ControlSpec& spec, QWidget* parent) {
     return label;
 }
 
-}  // namespace
+// Makes one dialog's controls.
+class Builder {
+public:
+    Builder(QWidget* dialog, const DialogUnits& units, const QFont& font,
+            const ControlEvents& events)
+        : m_dialog(dialog), m_units(units), m_font(font), m_events(events) {}
 
-void CDialogBase::BuildControls() {
-    for (const ControlSpec& spec : m_template.controls) {
-        QWidget* widget = CreateControl(spec);
-        widget->setProperty("ctrlId", spec.id);
-        widget->setAccessibleName(spec.name.isEmpty() ? spec.caption : spec.name);
-        if (spec.id != -1)
-            m_controls[spec.id] = widget;
-    }
-    // Backdrops stay behind the controls drawn over them and let clicks through.
-    for (QObject* child : children()) {
-        auto* widget = qobject_cast<QWidget*>(child);
-        if (widget && widget->property("backdrop").toBool())
-            widget->lower();
-    }
-    for (QObject* child : children()) {
-        if (auto* box = qobject_cast<QGroupBox*>(child))
-            box->lower();
-    }
-}
+    QWidget* CreateControl(const ControlSpec& spec);
 
-QWidget* CDialogBase::CreateControl(const ControlSpec& spec) {
-    const QRect rect = DialogUnitsToPixels(spec.x, spec.y, spec.cx, spec.cy);
+private:
+    QWidget* CreateEdit(const ControlSpec& spec);
+    QWidget* CreateComboBox(const ControlSpec& spec, const QRect& rect);
+    QWidget* CreatePicture(const ControlSpec& spec, const QRect& rect);
+
+    QWidget* m_dialog;
+    DialogUnits m_units;
+    QFont m_font;
+    const ControlEvents& m_events;
+    FlatScrollBarStyle* m_paneScrollStyle = nullptr;  // a Qt child of the dialog
+};
+
+QWidget* Builder::CreateControl(const ControlSpec& spec) {
+    QWidget* const parent = m_dialog;
+    const QRect rect = m_units.ToPixels(spec.x, spec.y, spec.cx, spec.cy);
     const int id = spec.id;
     QWidget* widget = nullptr;
     switch (spec.kind) {
         case ControlKind::Button: {
-            auto* button = new QPushButton(spec.caption, this);
+            auto* button = new QPushButton(spec.caption, parent);
             // Enter presses no button of the main window; other dialogs name a default one.
             const bool isDefault = (spec.style & Style::DefaultButton) != 0;
             button->setAutoDefault(isDefault);
             button->setDefault(isDefault);
-            connect(button, &QPushButton::clicked, this,
-                    [this, id] { Dispatch(id, Notification::Clicked); });
+            QObject::connect(button, &QPushButton::clicked, parent, [&events = m_events, id] {
+                events.notify(id, Notification::Clicked);
+            });
             widget = button;
             break;
         }
         case ControlKind::Edit:
-            widget = CreateEdit(spec, rect);
+            widget = CreateEdit(spec);
             break;
         case ControlKind::Static:
-            widget = CreateStatic(spec, this);
+            widget = CreateStatic(spec, parent);
             break;
         case ControlKind::Icon: {
-            auto* label = new QLabel(this);
+            auto* label = new QLabel(parent);
             if (spec.resource)
                 label->setPixmap(LoadIconResource(spec.resource)->icon.pixmap(32, 32));
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -95,17 +95,13 @@ QWidget* CDialogBase::CreateControl(const ControlSpec& spec) {
         case ControlKind::ComboBox:
             return CreateComboBox(spec, rect);
         case ControlKind::GroupBox: {
-            auto* box = new FrameGroupBox(spec.caption, this);
+            auto* box = new FrameGroupBox(spec.caption, parent);
             if (spec.style & Style::Center)
                 box->setAlignment(Qt::AlignHCenter);
             box->setAttribute(Qt::WA_TransparentForMouseEvents);
             widget = box;
             break;
         }
-        case ControlKind::Hidden:
-            widget = new QWidget(this);
-            widget->hide();
-            break;
     }
     if (spec.style & Style::Disabled)
         widget->setEnabled(false);
@@ -121,20 +117,21 @@ QWidget* CDialogBase::CreateControl(const ControlSpec& spec) {
     return widget;
 }
 
-QWidget* CDialogBase::CreateEdit(const ControlSpec& spec, const QRect&) {
+QWidget* Builder::CreateEdit(const ControlSpec& spec) {
     const int id = spec.id;
+    const ControlEvents& events = m_events;
     if (!(spec.style & Style::Multiline)) {
-        auto* edit = new FieldEdit(spec.caption, this);
+        auto* edit = new FieldEdit(spec.caption, m_dialog);
         if (spec.style & Style::Number) {
             edit->setValidator(new QRegularExpressionValidator(
                 QRegularExpression(QStringLiteral("[0-9]*")), edit));
         }
-        connect(edit, &QLineEdit::textChanged, this,
-                [this, id] { Dispatch(id, Notification::Changed); });
-        edit->onFocusLost = [this, id](Qt::FocusReason reason) { FieldLostFocus(id, reason); };
+        QObject::connect(edit, &QLineEdit::textChanged, m_dialog,
+                         [&events, id] { events.notify(id, Notification::Changed); });
+        edit->onFocusLost = [&events, id](Qt::FocusReason reason) { events.focusLost(id, reason); };
         return edit;
     }
-    auto* edit = new QPlainTextEdit(this);
+    auto* edit = new QPlainTextEdit(m_dialog);
     edit->setLineWrapMode(QPlainTextEdit::NoWrap);
     // Tab and Shift+Tab move on to the next control, as in any dialog, instead of typing.
     edit->setTabChangesFocus(true);
@@ -146,7 +143,7 @@ QWidget* CDialogBase::CreateEdit(const ControlSpec& spec, const QRect&) {
     // own background: say so, or every flush also repaints what lies beneath the pane.
     if (!m_paneScrollStyle) {
         m_paneScrollStyle = new FlatScrollBarStyle;
-        m_paneScrollStyle->setParent(this);
+        m_paneScrollStyle->setParent(m_dialog);
     }
     for (QScrollBar* bar : {edit->verticalScrollBar(), edit->horizontalScrollBar()}) {
         bar->setStyle(m_paneScrollStyle);
@@ -157,21 +154,13 @@ QWidget* CDialogBase::CreateEdit(const ControlSpec& spec, const QRect&) {
     QFont paneFont = m_font;
     paneFont.setStyleStrategy(QFont::PreferNoShaping);
     edit->setFont(paneFont);
-    auto pane = std::make_unique<Pane>();
-    pane->widget = edit;
-    Pane* raw = pane.get();
-    connect(edit, &QPlainTextEdit::textChanged, this, [this, raw, id] {
-        if (!raw->writing)
-            raw->diverged = true;
-        Dispatch(id, Notification::Changed);
-    });
-    m_panes[id] = std::move(pane);
+    events.pane(id, edit);
     return edit;
 }
 
-QWidget* CDialogBase::CreateComboBox(const ControlSpec& spec, const QRect& rect) {
+QWidget* Builder::CreateComboBox(const ControlSpec& spec, const QRect& rect) {
     const int id = spec.id;
-    auto* combo = new QComboBox(this);
+    auto* combo = new QComboBox(m_dialog);
     // The fields beside the arrow are narrow ("Com1" in a 33-unit list): a slightly condensed
     // face shows their whole text.
     QFont condensed = m_font;
@@ -184,27 +173,28 @@ QWidget* CDialogBase::CreateComboBox(const ControlSpec& spec, const QRect& rect)
     combo->setCurrentIndex(-1);
     combo->setEditText(QString());
     // Typing into the field leaves no entry selected until the text names one.
-    connect(combo->lineEdit(), &QLineEdit::textEdited, combo, [combo](const QString& text) {
-        if (combo->currentIndex() == -1)
-            return;
-        const int cursor = combo->lineEdit()->cursorPosition();
-        const QSignalBlocker block(combo);
-        combo->setCurrentIndex(-1);
-        combo->setEditText(text);
-        combo->lineEdit()->setCursorPosition(cursor);
-    });
+    QObject::connect(combo->lineEdit(), &QLineEdit::textEdited, combo,
+                     [combo](const QString& text) {
+                         if (combo->currentIndex() == -1)
+                             return;
+                         const int cursor = combo->lineEdit()->cursorPosition();
+                         const QSignalBlocker block(combo);
+                         combo->setCurrentIndex(-1);
+                         combo->setEditText(text);
+                         combo->lineEdit()->setCursorPosition(cursor);
+                     });
     // Leaving the field with the name of an entry in it selects that entry, as choosing it
     // would ("com3 " selects Com3); any other text stays, with no entry selected.
     const QStringList items = spec.items;
-    connect(combo->lineEdit(), &QLineEdit::editingFinished, combo, [combo, items] {
+    QObject::connect(combo->lineEdit(), &QLineEdit::editingFinished, combo, [combo, items] {
         if (combo->currentIndex() != -1)
             return;
         const int named = EntryNamedBy(items, combo->currentText());
         if (named != -1)
             combo->setCurrentIndex(named);
     });
-    connect(combo, &QComboBox::currentIndexChanged, this,
-            [this, id] { Dispatch(id, Notification::SelChange); });
+    QObject::connect(combo, &QComboBox::currentIndexChanged, m_dialog,
+                     [&events = m_events, id] { events.notify(id, Notification::SelChange); });
     const int itemHeight = QFontMetrics(m_font).height() + 2;
     combo->setMaxVisibleItems(
         std::max(1, (rect.height() - combo->sizeHint().height()) / itemHeight));
@@ -231,8 +221,8 @@ QWidget* CDialogBase::CreateComboBox(const ControlSpec& spec, const QRect& rect)
     return combo;
 }
 
-QWidget* CDialogBase::CreatePicture(const ControlSpec& spec, const QRect& rect) {
-    auto* label = new QLabel(this);
+QWidget* Builder::CreatePicture(const ControlSpec& spec, const QRect& rect) {
+    auto* label = new QLabel(m_dialog);
     const QPixmap bitmap(QStringLiteral(":/res/bitmap%1.png").arg(spec.resource));
     label->setProperty("backdrop", true);
     label->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -251,4 +241,32 @@ QWidget* CDialogBase::CreatePicture(const ControlSpec& spec, const QRect& rect) 
     label->setPixmap(shown);
     label->setGeometry(QRect(rect.topLeft(), size));
     return label;
+}
+
+}  // namespace
+
+std::unordered_map<int, QWidget*> BuildControls(QWidget* dialog,
+                                                const DialogTemplate& dialogTemplate,
+                                                const DialogUnits& units, const QFont& font,
+                                                const ControlEvents& events) {
+    std::unordered_map<int, QWidget*> controls;
+    Builder builder(dialog, units, font, events);
+    for (const ControlSpec& spec : dialogTemplate.controls) {
+        QWidget* widget = builder.CreateControl(spec);
+        widget->setProperty("ctrlId", spec.id);
+        widget->setAccessibleName(spec.name.isEmpty() ? spec.caption : spec.name);
+        if (spec.id != -1)
+            controls[spec.id] = widget;
+    }
+    // Backdrops stay behind the controls drawn over them and let clicks through.
+    for (QObject* child : dialog->children()) {
+        auto* widget = qobject_cast<QWidget*>(child);
+        if (widget && widget->property("backdrop").toBool())
+            widget->lower();
+    }
+    for (QObject* child : dialog->children()) {
+        if (auto* box = qobject_cast<QGroupBox*>(child))
+            box->lower();
+    }
+    return controls;
 }

@@ -78,17 +78,10 @@ public:
     }
 };
 
-QtUiSink g_qtSink;
-UiSink* g_sink = &g_qtSink;
-
 }  // namespace
 
-UiSink& CurrentUiSink() {
-    return *g_sink;
-}
-
-void SetUiSink(UiSink* sink) {
-    g_sink = sink ? sink : &g_qtSink;
+std::unique_ptr<UiSink> MakeQtUiSink() {
+    return std::make_unique<QtUiSink>();
 }
 
 QString ApplicationTitle() {

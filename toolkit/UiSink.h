@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 #include <optional>
 
 class QWidget;
@@ -13,8 +14,8 @@ struct MessageBoxRequest {
     BoxIcon icon = BoxIcon::None;
 };
 
-// Everything that would block on the operator or make a sound goes through one sink, so a test
-// can record the requests and answer them instead of waiting for a person.
+// Everything that would block on the operator or make a sound goes through a sink, so a test can
+// record the requests and answer them instead of waiting for a person (CDialogBase::SetUiSink).
 class UiSink {
 public:
     virtual ~UiSink() = default;
@@ -26,9 +27,8 @@ public:
     virtual std::optional<QString> ChooseFolder(QWidget* owner, const QString& title) = 0;
 };
 
-// The sink in force; the default shows real Qt dialogs. Passing nullptr restores the default.
-UiSink& CurrentUiSink();
-void SetUiSink(UiSink* sink);
+// The sink that shows real Qt dialogs.
+std::unique_ptr<UiSink> MakeQtUiSink();
 
 // The application's name: the caption of every box that has none of its own.
 QString ApplicationTitle();

@@ -64,8 +64,8 @@ CClearStatic::~CClearStatic() {
         widget->removeEventFilter(&m_paintHook);
 }
 
-void CClearStatic::Attach(CControlHost* dialog, int id, QWidget* widget) {
-    CStatic::Attach(dialog, id, widget);
+void CClearStatic::Attach(int id, QWidget* widget, std::function<void()> forget) {
+    CStatic::Attach(id, widget, std::move(forget));
     if (widget) {
         widget->setAutoFillBackground(false);
         widget->installEventFilter(&m_paintHook);

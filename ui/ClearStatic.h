@@ -40,7 +40,7 @@ public:
     CClearStatic();
     ~CClearStatic() override;
 
-    void Attach(CControlHost* dialog, int id, QWidget* widget) override;
+    void Attach(int id, QWidget* widget, std::function<void()> forget) override;
     void OnSetText(const QString& text) override;
     void OnPaint();
 

@@ -67,7 +67,6 @@ DialogTemplate MainWindowTemplate() {
         Ctl(IDC_STATIC_ADDRESS, K::Static, "Address", 224, 32, 30, 10),
         Ctl(-1, K::GroupBox, "", 14, 7, 405, 52),
         Ctl(IDC_BTN_OPENCOM, K::Button, "OpenCom", 122, 23, 40, 23),
-        Ctl(IDC_MSCOMM, K::Hidden, "", 266, 260, 22, 23),
         Ctl(IDC_BTN_SETZERO, K::Button, "SetZero", 34, 72, 39, 21),
         Ctl(IDC_BTN_CANCELZERO, K::Button, "CancelZer", 75, 72, 39, 21),
         Ctl(IDC_BTN_SETADDR, K::Button, "SetAddr.", 34, 130, 39, 21),

@@ -20,7 +20,6 @@ constexpr int IDC_COMBO_PORT = 1000;
 constexpr int IDC_COMBO_BAUD = 1001;
 constexpr int IDC_EDIT_NEW_ADDRESS = 1002;
 constexpr int IDC_BTN_OPENCOM = 1003;
-constexpr int IDC_MSCOMM = 1004;
 constexpr int IDC_STATIC_COM = 1007;
 constexpr int IDC_STATIC_BAUDRATE = 1008;
 constexpr int IDC_STATIC_ADDRESS = 1009;

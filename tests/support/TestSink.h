@@ -7,13 +7,11 @@
 
 #include "UiSink.h"
 
-// Records message boxes, beeps and folder requests instead of showing them. While a box is
-// "open", `whileBoxOpen` runs (for example to let events arrive inside the nested loop).
+// Records message boxes, beeps and folder requests instead of showing them, for the dialogs it
+// is given to (CDialogBase::SetUiSink). While a box is "open", `whileBoxOpen` runs (for example
+// to let events arrive inside the nested loop).
 class TestSink final : public UiSink {
 public:
-    TestSink() { SetUiSink(this); }
-    ~TestSink() override { SetUiSink(nullptr); }
-
     void ShowMessageBox(QWidget* owner, const MessageBoxRequest& request) override;
     void Beep() override { ++beeps; }
     std::optional<QString> ChooseFolder(QWidget* owner, const QString& title) override;

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "DataExchange.h"
 #include "Dialog.h"
 #include "TestSink.h"
 #include "WaitFor.h"
@@ -72,7 +73,10 @@ protected:
 // A probe dialog, created, with message boxes recorded.
 class Dialog : public ::testing::Test {
 protected:
-    void SetUp() override { dlg.Create(); }
+    void SetUp() override {
+        dlg.SetUiSink(&sink);
+        dlg.Create();
+    }
     QLineEdit* Edit(int id) { return qobject_cast<QLineEdit*>(dlg.GetDlgItem(id)); }
     TestSink sink;
     ProbeDialog dlg;

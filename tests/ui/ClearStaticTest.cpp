@@ -6,6 +6,7 @@
 #include <QWindow>
 
 #include "ClearStatic.h"
+#include "DataExchange.h"
 #include "Dialog.h"
 #include "WaitFor.h"
 #include "resource.h"

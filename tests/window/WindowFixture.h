@@ -39,6 +39,7 @@ public:
         pty = std::make_unique<Pty>();
         qputenv("TORVA_COM1", QByteArray::fromStdString(pty->SlavePath()));
         dlg = std::make_unique<CCompassDlg>();
+        dlg->SetUiSink(&sink);
         dlg->Create();
         // Focus changes (the declination commits when it loses the focus) need an active window.
         QApplication::setActiveWindow(dlg.get());
