@@ -11,6 +11,7 @@
 #include "DeclinationDialog.h"
 #include "LivePlotWindow.h"
 #include "MainTemplate.h"
+#include "ReadingCharts.h"
 #include "Styling.h"
 #include "SwingWindow.h"
 #include "resource.h"
@@ -303,13 +304,13 @@ std::optional<CtlColor> CCompassDlg::OnCtlColor(int id) {
     switch (id) {
         case IDC_STATIC_ROLL:
         case IDC_STATIC_ROLL_LABEL:
-            return CtlColor{kRollRed, black};
+            return CtlColor{kRollColour, black};
         case IDC_STATIC_PITCH:
         case IDC_STATIC_PITCH_LABEL:
-            return CtlColor{kPitchBlue, black};
+            return CtlColor{kPitchColour, black};
         case IDC_STATIC_HEADING:
         case IDC_STATIC_HEAD_LABEL:
-            return CtlColor{kHeadingGreen, black};
+            return CtlColor{kHeadingColour, black};
         case IDC_STATIC_SAMPLES:
             return CtlColor{kSampleYellow, m_brCalibration};
         case IDC_STATIC_X:

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 ExportFile::~ExportFile() {
     if (m_fd >= 0)
@@ -15,9 +17,9 @@ ExportFile::~ExportFile() {
 }
 
 bool ExportFile::Create(const std::string& folder, const std::string& stem,
-                        const std::string& suffix) {
+                        const std::string& suffix, int maxNumber) {
     const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + '/';
-    for (int n = 1; n <= kMaxNumber; ++n) {
+    for (int n = 1; n <= maxNumber; ++n) {
         const std::string path =
             base + stem + (n == 1 ? std::string() : '-' + std::to_string(n)) + suffix;
         // O_EXCL also refuses a link under the name, dangling or not: it takes the name.
@@ -40,8 +42,9 @@ bool ExportFile::Create(const std::string& folder, const std::string& stem,
         return true;
     }
     m_path = base + stem + suffix;
-    m_error = "the names " + stem + suffix + " to " + stem + '-' + std::to_string(kMaxNumber) +
+    m_error = "the names " + stem + suffix + " to " + stem + '-' + std::to_string(maxNumber) +
               suffix + " are all taken";
+    m_namesTaken = true;
     return false;
 }
 
@@ -92,4 +95,35 @@ void ExportFile::Remove() {
     struct stat named {};
     if (::lstat(m_path.c_str(), &named) == 0 && named.st_dev == m_device && named.st_ino == m_inode)
         ::unlink(m_path.c_str());
+}
+
+NewFileResult WriteNewFile(const std::string& folder, const std::string& stem,
+                           const std::string& suffix, std::string_view contents) {
+    constexpr int kMaxNewFileNumber = 9999;
+    NewFileResult result;
+    if (folder.empty()) {
+        result.error = "no folder to write to";
+        return result;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec || !std::filesystem::is_directory(folder)) {
+        result.error = "cannot create the folder " + folder +
+                       (ec ? " (" + ec.message() + ")" : std::string(" (not a folder)"));
+        return result;
+    }
+    ExportFile file;
+    if (!file.Create(folder, stem, suffix, kMaxNewFileNumber)) {
+        result.error = file.NamesTaken()
+                           ? "no free name for " + stem + suffix + " in " + folder
+                           : "cannot create " + file.Path() + " (" + file.Error() + ")";
+        return result;
+    }
+    file.Write(contents);
+    if (!file.Finish()) {
+        result.error = "cannot write " + file.Path() + " (" + file.Error() + "); it was removed";
+        return result;
+    }
+    result.path = file.Path();
+    return result;
 }

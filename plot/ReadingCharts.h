@@ -21,7 +21,7 @@ enum class Quantity { Heading = 0, Pitch = 1, Roll = 2 };
 constexpr std::array<Quantity, 3> kQuantities = {Quantity::Heading, Quantity::Pitch,
                                                  Quantity::Roll};
 
-// The colours of the console's three displays.
+// The colours of heading, pitch and roll, in the console's three displays and in every plot.
 inline const QColor kHeadingColour{114, 191, 68};
 inline const QColor kPitchColour{0, 173, 239};
 inline const QColor kRollColour{255, 0, 0};

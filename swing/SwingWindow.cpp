@@ -25,7 +25,7 @@
 #include <numbers>
 
 #include "Angles.h"
-#include "NewFile.h"
+#include "ExportFile.h"
 #include "SwingCard.h"
 
 namespace {

@@ -1,13 +1,14 @@
 #include "MainTemplate.h"
 
 #include "LineRules.h"
+#include "PortTable.h"
 #include "resource.h"
 
 namespace {
 
 QStringList PortItems() {
     QStringList items;
-    for (int n = 1; n <= 20; ++n)
+    for (int n = kFirstPort; n <= kLastPort; ++n)
         items << QStringLiteral("Com%1").arg(n);
     return items;
 }

@@ -8,10 +8,8 @@
 inline const QColor kDialogGrey(207, 207, 207);
 void SetDialogColours();
 
-// The display colours of the main window.
-inline const QColor kRollRed(255, 0, 0);
-inline const QColor kPitchBlue(0, 173, 239);
-inline const QColor kHeadingGreen(114, 191, 68);
+// The colours of the calibration read-outs. Heading, pitch and roll are drawn in the colours
+// the live plot draws them in (ReadingCharts.h).
 inline const QColor kSampleYellow(255, 255, 0);
 inline const QColor kCalibrationRed(134, 0, 0);
 

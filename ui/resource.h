@@ -1,8 +1,6 @@
 #pragma once
 
 // Resource and control ids of the main window (template 102) and its pictures.
-constexpr int IDD_ABOUTBOX = 100;
-constexpr int IDD_COMPASS_DIALOG = 102;
 constexpr int IDM_ABOUTBOX = 0x0010;  // command of the About item in the window's menu
 constexpr int IDM_LIVEPLOT = 0x0020;  // command of the Live plot item in the window's menu
 constexpr int IDR_MAINFRAME = 128;    // application icon

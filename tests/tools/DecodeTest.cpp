@@ -395,8 +395,10 @@ TEST(Plot, ConstantReadingsGiveLevelLinesAtProportionalHeights) {
     // degrees lie a quarter of the chart apart.
     double headingAt[3];
     for (int k = 0; k < 3; ++k) {
-        const std::vector<PlotSample> samples(50, PlotSample{12.5, -3.25, 90.0 * (k + 1)});
-        const QImage image = RenderPlot(samples, QSize(900, 500));
+        ReadingPlot plot(900);
+        for (int n = 0; n < 50; ++n)
+            plot.Add(12.5, -3.25, 90.0 * (k + 1));
+        const QImage image = plot.Render(QSize(900, 500));
         ASSERT_EQ(image.size(), QSize(900, 500));
         double heading[3], pitch[3], roll[3];
         const int columns[3] = {300, 450, 600};

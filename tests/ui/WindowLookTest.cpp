@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "AboutDlg.h"
+#include "ReadingCharts.h"
 #include "Styling.h"
 #include "WindowFixture.h"
 
@@ -60,12 +61,12 @@ TEST_F(LookTest, RenderedWindowShowsItsColours) {
         int minText;  // the small labels are drawn in thin, anti-aliased strokes
     };
     const Expect table[] = {
-        {IDC_STATIC_HEADING, kHeadingGreen, Qt::black, 200},
-        {IDC_STATIC_HEAD_LABEL, kHeadingGreen, Qt::black, 20},
-        {IDC_STATIC_PITCH, kPitchBlue, Qt::black, 200},
-        {IDC_STATIC_PITCH_LABEL, kPitchBlue, Qt::black, 20},
-        {IDC_STATIC_ROLL, kRollRed, Qt::black, 200},  // "-3.25"
-        {IDC_STATIC_ROLL_LABEL, kRollRed, Qt::black, 20},
+        {IDC_STATIC_HEADING, kHeadingColour, Qt::black, 200},
+        {IDC_STATIC_HEAD_LABEL, kHeadingColour, Qt::black, 20},
+        {IDC_STATIC_PITCH, kPitchColour, Qt::black, 200},
+        {IDC_STATIC_PITCH_LABEL, kPitchColour, Qt::black, 20},
+        {IDC_STATIC_ROLL, kRollColour, Qt::black, 200},  // "-3.25"
+        {IDC_STATIC_ROLL_LABEL, kRollColour, Qt::black, 20},
         {IDC_STATIC_SAMPLES, kSampleYellow, kCalibrationRed, 200},
         {IDC_STATIC_SAMPLE_LABEL, Qt::white, kCalibrationRed, 1},
         {IDC_STATIC_RESULT, Qt::white, kCalibrationRed, 1},
@@ -87,7 +88,7 @@ TEST_F(LookTest, RenderedWindowShowsItsColours) {
     int top = roll.bottom(), bottom = roll.top();
     for (int y = roll.top(); y <= roll.bottom(); ++y) {
         for (int x = roll.left(); x <= roll.right(); ++x) {
-            if (Near(shot.pixelColor(x, y), kRollRed, 40)) {
+            if (Near(shot.pixelColor(x, y), kRollColour, 40)) {
                 top = std::min(top, y);
                 bottom = std::max(bottom, y);
             }
@@ -145,7 +146,7 @@ TEST_F(LookTest, PortIndicatorIsWhiteWhenClosedAndRedWhenOpen) {
     const QPoint centre = icon.topLeft() + QPoint(16, 16);
     EXPECT_TRUE(Near(Shot().pixelColor(centre), Qt::white, 0));
     Open();
-    EXPECT_TRUE(Near(Shot().pixelColor(centre), kRollRed, 0));
+    EXPECT_TRUE(Near(Shot().pixelColor(centre), kRollColour, 0));
     Click(IDC_BTN_OPENCOM);
     EXPECT_TRUE(Near(Shot().pixelColor(centre), Qt::white, 0));
 }

@@ -44,10 +44,3 @@ QImage ReadingPlot::Render(QSize size) const {
         QApplication::processEvents();
     return charts.Render();
 }
-
-QImage RenderPlot(const std::vector<PlotSample>& samples, QSize size) {
-    ReadingPlot plot(size.width());
-    for (const PlotSample& s : samples)
-        plot.Add(s.pitch, s.roll, s.heading);
-    return plot.Render(size);
-}

@@ -32,6 +32,3 @@ private:
     ColumnReducer m_heading, m_pitch, m_roll;
     std::size_t m_count = 0;
 };
-
-// All of `samples` at once.
-QImage RenderPlot(const std::vector<PlotSample>& samples, QSize size);
