@@ -39,34 +39,6 @@ QString HeadingReading(double value) {
     return FormatReading("%.1f", value);
 }
 
-const HandlerEntry<CCompassDlg> kMessageMap[] = {
-    {IDC_BTN_OPENCOM, Notification::Clicked, &CCompassDlg::OnOpenCom},
-    {IDC_BTN_RECORD, Notification::Clicked, &CCompassDlg::OnRecord},
-    {IDC_EDIT_NEW_ADDRESS, Notification::Changed, &CCompassDlg::OnCommitFields},
-    {IDC_BTN_SETADDR, Notification::Clicked, &CCompassDlg::OnSetAddress},
-    {IDC_EDIT_ADDRESS, Notification::Changed, &CCompassDlg::OnCommitFields},
-    {IDC_BTN_SET_BAUD, Notification::Clicked, &CCompassDlg::OnSetBaudRate},
-    {IDC_BTN_SETZERO, Notification::Clicked, &CCompassDlg::OnSetZero},
-    {IDC_BTN_CANCELZERO, Notification::Clicked, &CCompassDlg::OnCancelZero},
-    {IDC_BTN_AUTOOUT, Notification::Clicked, &CCompassDlg::OnAutoOut},
-    {IDC_BTN_CATECHISM, Notification::Clicked, &CCompassDlg::OnCatechism},
-    {IDC_BTN_CLEAR_SEND, Notification::Clicked, &CCompassDlg::OnClearSend},
-    {IDC_BTN_CLEAR_RECEIVED, Notification::Clicked, &CCompassDlg::OnClearReceived},
-    {IDC_BTN_CAL_START, Notification::Clicked, &CCompassDlg::OnCalStart},
-    {IDC_BTN_GOSTOP, Notification::Clicked, &CCompassDlg::OnGoStop},
-    {IDC_BTN_MMODE, Notification::Clicked, &CCompassDlg::OnMMode},
-    {IDC_BTN_CAL_SAVE, Notification::Clicked, &CCompassDlg::OnCalSave},
-    {IDC_BTN_BROWSE, Notification::Clicked, &CCompassDlg::OnBrowseFolder},
-    {IDC_BTN_HORIZON, Notification::Clicked, &CCompassDlg::OnHorizon},
-    {IDC_BTN_VERTICAL, Notification::Clicked, &CCompassDlg::OnVertical},
-    {IDC_BTN_SETMAG, Notification::Clicked, &CCompassDlg::OnSetMag},
-    {IDC_EDIT_DECLINATION, Notification::KillFocus, &CCompassDlg::OnCommitFields},
-    {IDC_BTN_MANUAL, Notification::Clicked, &CCompassDlg::OnManual},
-    {IDC_BTN_AMODE, Notification::Clicked, &CCompassDlg::OnAMode},
-    {IDC_BTN_CAL_STOP, Notification::Clicked, &CCompassDlg::OnCalStop},
-    {IDC_COMBO_PORT, Notification::SelChange, &CCompassDlg::OnSelChangePort},
-};
-
 }  // namespace
 
 CCompassDlg::CCompassDlg(QWidget* parent)
@@ -74,6 +46,33 @@ CCompassDlg::CCompassDlg(QWidget* parent)
       m_strSaveFolder(DefaultSaveFolder()),
       m_hIcon(LoadIconResource(IDR_MAINFRAME)),
       m_brCalibration(kCalibrationRed) {
+    static const HandlerEntry<CCompassDlg> kMessageMap[] = {
+        {IDC_BTN_OPENCOM, Notification::Clicked, &CCompassDlg::OnOpenCom},
+        {IDC_BTN_RECORD, Notification::Clicked, &CCompassDlg::OnRecord},
+        {IDC_EDIT_NEW_ADDRESS, Notification::Changed, &CCompassDlg::OnCommitFields},
+        {IDC_BTN_SETADDR, Notification::Clicked, &CCompassDlg::OnSetAddress},
+        {IDC_EDIT_ADDRESS, Notification::Changed, &CCompassDlg::OnCommitFields},
+        {IDC_BTN_SET_BAUD, Notification::Clicked, &CCompassDlg::OnSetBaudRate},
+        {IDC_BTN_SETZERO, Notification::Clicked, &CCompassDlg::OnSetZero},
+        {IDC_BTN_CANCELZERO, Notification::Clicked, &CCompassDlg::OnCancelZero},
+        {IDC_BTN_AUTOOUT, Notification::Clicked, &CCompassDlg::OnAutoOut},
+        {IDC_BTN_CATECHISM, Notification::Clicked, &CCompassDlg::OnCatechism},
+        {IDC_BTN_CLEAR_SEND, Notification::Clicked, &CCompassDlg::OnClearSend},
+        {IDC_BTN_CLEAR_RECEIVED, Notification::Clicked, &CCompassDlg::OnClearReceived},
+        {IDC_BTN_CAL_START, Notification::Clicked, &CCompassDlg::OnCalStart},
+        {IDC_BTN_GOSTOP, Notification::Clicked, &CCompassDlg::OnGoStop},
+        {IDC_BTN_MMODE, Notification::Clicked, &CCompassDlg::OnMMode},
+        {IDC_BTN_CAL_SAVE, Notification::Clicked, &CCompassDlg::OnCalSave},
+        {IDC_BTN_BROWSE, Notification::Clicked, &CCompassDlg::OnBrowseFolder},
+        {IDC_BTN_HORIZON, Notification::Clicked, &CCompassDlg::OnHorizon},
+        {IDC_BTN_VERTICAL, Notification::Clicked, &CCompassDlg::OnVertical},
+        {IDC_BTN_SETMAG, Notification::Clicked, &CCompassDlg::OnSetMag},
+        {IDC_EDIT_DECLINATION, Notification::KillFocus, &CCompassDlg::OnCommitFields},
+        {IDC_BTN_MANUAL, Notification::Clicked, &CCompassDlg::OnManual},
+        {IDC_BTN_AMODE, Notification::Clicked, &CCompassDlg::OnAMode},
+        {IDC_BTN_CAL_STOP, Notification::Clicked, &CCompassDlg::OnCalStop},
+        {IDC_COMBO_PORT, Notification::SelChange, &CCompassDlg::OnSelChangePort},
+    };
     BindHandlers(kMessageMap);
     // Requests carry what the fields held at their last commit.
     m_session.setParameterSource([this] {

@@ -11,8 +11,8 @@
 
 // The console's one window: a view of its module session. Its controls drive the session (the
 // port, polling, configuration commands, calibration, the two traffic panes and recording), and
-// the session's signals become the window's texts, boxes and enable states. Handlers are public
-// so that tests can drive them as messages would.
+// the session's signals become the window's texts, boxes and enable states. Tests drive it as an
+// operator does, through its controls.
 class CCompassDlg : public CDialogBase {
     Q_OBJECT
 public:
@@ -22,30 +22,6 @@ public:
     ModuleSession& session() { return m_session; }
     const ModuleSession& session() const { return m_session; }
 
-    void OnOpenCom();
-    void OnCommitFields();
-    void OnRecord();
-    void OnClearSend();
-    void OnClearReceived();
-    void OnBrowseFolder();
-    void OnSetZero();
-    void OnCancelZero();
-    void OnSetAddress();
-    void OnSetBaudRate();
-    void OnAutoOut();
-    void OnCatechism();
-    void OnHorizon();
-    void OnVertical();
-    void OnGoStop();
-    void OnSetMag();
-    void OnCalStart();
-    void OnCalStop();
-    void OnCalSave();
-    void OnAMode();
-    void OnMMode();
-    void OnManual();
-    void OnDeviceLost();  // the session closed a line whose device vanished
-    void OnSelChangePort();
     void OnSysCommand(int commandId) override;
     std::optional<CtlColor> OnCtlColor(int id) override;
 
@@ -89,6 +65,32 @@ protected:
     bool PreTranslateMessage(QObject* target, QEvent* event) override;
 
 private:
+    // Handlers of the controls, bound by the handler table.
+    void OnOpenCom();
+    void OnCommitFields();
+    void OnRecord();
+    void OnClearSend();
+    void OnClearReceived();
+    void OnBrowseFolder();
+    void OnSetZero();
+    void OnCancelZero();
+    void OnSetAddress();
+    void OnSetBaudRate();
+    void OnAutoOut();
+    void OnCatechism();
+    void OnHorizon();
+    void OnVertical();
+    void OnGoStop();
+    void OnSetMag();
+    void OnCalStart();
+    void OnCalStop();
+    void OnCalSave();
+    void OnAMode();
+    void OnMMode();
+    void OnManual();
+    void OnDeviceLost();  // the session closed a line whose device vanished
+    void OnSelChangePort();
+
     // Sends a row at once; false, with the line's failure shown, when it could not go out.
     bool SendNow(CommandRow row);
     void ConnectSession();
