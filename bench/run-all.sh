@@ -68,7 +68,8 @@ export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
 quiet_qt() { grep -v '^QStandardPaths: ' >&2 || true; }
 "$bench_dir/bench_window" --rate 823 --seconds 10 2> >(quiet_qt)
 "$bench_dir/bench_window" --max 2> >(quiet_qt) | tee "$bench_dir/max.txt"
-max_rate=$(awk '/max sustained rate:/ {print $(NF-1)}' "$bench_dir/max.txt")
+# The number after "rate:", whatever follows it ("frames/s", or "(the highest rate tried)").
+max_rate=$(sed -n 's/.*max sustained rate: \([0-9]*\).*/\1/p' "$bench_dir/max.txt")
 
 # A million frames through the window at the highest rate just found to hold (SOAK_RATE
 # overrides it): memory growth and losses.
