@@ -39,8 +39,17 @@ std::optional<double> ParseCoordinate(const QString& text, bool latitude) {
                 return std::nullopt;  // a sign and a hemisphere say it twice
         }
     }
+    const std::optional<double> value = ParseDegrees(t);
+    if (!value)
+        return std::nullopt;
+    return sign * *value;
+}
+
+std::optional<double> ParseDegrees(const QString& text) {
+    QString t = text.trimmed();
     if (t.endsWith(QChar(0x00B0)))
         t.chop(1);
+    t = t.trimmed().replace(QChar(0x2212), QLatin1Char('-'));
     static const QRegularExpression kNumber(QStringLiteral("^[+-]?(\\d+\\.?\\d*|\\.\\d+)$"));
     if (!kNumber.match(t).hasMatch())
         return std::nullopt;
@@ -48,7 +57,7 @@ std::optional<double> ParseCoordinate(const QString& text, bool latitude) {
     const double value = QLocale::c().toDouble(t, &ok);
     if (!ok || !std::isfinite(value))
         return std::nullopt;
-    return sign * value;
+    return value;
 }
 
 QString DeclinationFrameText(double declination) {

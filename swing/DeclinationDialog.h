@@ -53,6 +53,10 @@ private:
 // letter (N/S for latitude, E/W for longitude). Nothing when the text is not such a number.
 std::optional<double> ParseCoordinate(const QString& text, bool latitude);
 
+// "12.5", "-0", "360", "045" and the like: degrees as the operator types them, with an optional
+// degree sign (and U+2212 as a minus); nothing else.
+std::optional<double> ParseDegrees(const QString& text);
+
 // The frame Set Mag. sends for a declination, as the Send pane shows it ("68 06 00 06 00 12 1a"),
 // or empty when Set Mag. refuses the value.
 QString DeclinationFrameText(double declination);

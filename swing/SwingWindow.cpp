@@ -25,6 +25,7 @@
 #include <numbers>
 
 #include "Angles.h"
+#include "DeclinationDialog.h"
 #include "ExportFile.h"
 #include "SwingCard.h"
 
@@ -104,23 +105,6 @@ QChartView* ChartView(QWidget* parent, const char* name) {
     view->setObjectName(QString::fromLatin1(name));
     view->setMinimumSize(360, 240);
     return view;
-}
-
-// "12.5", "-0", "360", "045" and the like: degrees as the operator types them, with an
-// optional degree sign; nothing else.
-std::optional<double> ParseDegrees(const QString& text) {
-    QString t = text.trimmed();
-    if (t.endsWith(QChar(0x00B0)))
-        t.chop(1);
-    t = t.trimmed().replace(QChar(0x2212), QLatin1Char('-'));
-    static const QRegularExpression kNumber(QStringLiteral("^[+-]?(\\d+\\.?\\d*|\\.\\d+)$"));
-    if (!kNumber.match(t).hasMatch())
-        return std::nullopt;
-    bool ok = false;
-    const double value = QLocale::c().toDouble(t, &ok);
-    if (!ok || !std::isfinite(value))
-        return std::nullopt;
-    return value;
 }
 
 }  // namespace
