@@ -44,9 +44,11 @@ LineFailure InvalidPort(int portNumber) {
 ModuleSession::ModuleSession(QObject* parent) : QObject(parent) {
     m_sendBytes.reserve(16);
     connect(&m_line, &SerialLine::bytesWaiting, this, &ModuleSession::onBytesWaiting);
-    connect(&m_line, &SerialLine::deviceLost, this, &ModuleSession::deviceLost);
+    connect(&m_line, &SerialLine::deviceLost, this, &ModuleSession::onDeviceLost);
     connect(&m_serviceTimer, &QTimer::timeout, this, &ModuleSession::serviceTick);
     connect(&m_rateTimer, &QTimer::timeout, this, &ModuleSession::rateTick);
+    m_adapterTimer.setInterval(kAdapterLookMs);
+    connect(&m_adapterTimer, &QTimer::timeout, this, &ModuleSession::lookForAdapter);
 }
 
 ModuleSession::~ModuleSession() {
@@ -153,11 +155,95 @@ std::optional<LineFailure> ModuleSession::open(int speedIndex) {
     if (const auto reason = m_line.open(devicePath(), speed))
         return LineFailure{QStringLiteral("Cannot open %1: %2.").arg(portLabel(), *reason),
                            *reason};
+    m_adapter.reset();
+    if (m_reopenOnReturn)
+        rememberAdapter();
     return std::nullopt;
 }
 
 void ModuleSession::close() {
+    endWait();
+    m_adapter.reset();
     m_line.close();
+}
+
+// ---- Following a replugged adapter ---------------------------------------------------------
+
+void ModuleSession::setReopenOnReturn(bool on) {
+    m_reopenOnReturn = on;
+    if (on && isOpen() && !m_adapter)
+        rememberAdapter();
+    if (!on && m_waitingForAdapter) {
+        // Back to what a vanished device does without the wait.
+        endWait();
+        m_adapter.reset();
+        emit deviceLost(m_lostReason);
+    }
+}
+
+void ModuleSession::setDeviceInventory(std::function<QList<SerialDevice>()> inventory) {
+    m_inventory = std::move(inventory);
+}
+
+QList<SerialDevice> ModuleSession::inventory() const {
+    return m_inventory ? m_inventory() : ListSerialDevices(m_portMap);
+}
+
+// Taken while the device is there: once it is gone, its serial number and links are too.
+void ModuleSession::rememberAdapter() {
+    m_adapter = IdentityOf(m_line.device(), inventory());
+}
+
+void ModuleSession::onDeviceLost(const QString& reason) {
+    if (!m_reopenOnReturn || !m_adapter) {
+        emit deviceLost(reason);
+        return;
+    }
+    m_waitingForAdapter = true;
+    m_lostSpeed = m_line.speed();
+    m_lostReason = reason;
+    m_differentReported.clear();
+    // A frame cut off by the loss is a fragment, not the start of the next frame: it goes to the
+    // Received log as a rejected piece, and the first frame after the return is whole.
+    if (m_assembler.inFrame()) {
+        m_log.logRejected();
+        m_assembler.reset();
+    }
+    m_adapterTimer.start();
+    emit waitingForAdapter(reason);
+}
+
+void ModuleSession::lookForAdapter() {
+    if (!m_waitingForAdapter)
+        return;
+    const AdapterMatch match = FindAdapter(*m_adapter, inventory());
+    switch (match.kind) {
+        case AdapterMatchKind::Absent:
+            m_differentReported.clear();
+            break;
+        case AdapterMatchKind::Different: {
+            const QString description = QStringLiteral("%1: %2.").arg(portLabel(), match.reason);
+            if (description != m_differentReported) {
+                m_differentReported = description;
+                emit differentAdapter(description);
+            }
+            break;
+        }
+        case AdapterMatchKind::Same:
+            // A device just plugged in may not be ready for an open (its permissions are set a
+            // moment later): the next look tries again.
+            if (m_line.open(match.device, m_lostSpeed))
+                break;
+            endWait();
+            emit adapterReturned(match.device);
+            break;
+    }
+}
+
+void ModuleSession::endWait() {
+    m_waitingForAdapter = false;
+    m_adapterTimer.stop();
+    m_differentReported.clear();
 }
 
 // ---- Sending --------------------------------------------------------------------------------

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "AdapterIdentity.h"
 #include "CommandTable.h"
+#include "PortInventory.h"
 #include "PortTable.h"
 #include "ReadingHistory.h"
 #include "Recording.h"
@@ -129,6 +131,22 @@ public:
     RecordStop stopRecording();
     const Recorder& recorder() const { return m_recorder; }
 
+    // ---- Following a replugged adapter ----
+    // Off at first: a vanished device closes the line and says deviceLost(). On: the session
+    // says waitingForAdapter() instead, keeps polling and the record as they are, and looks for
+    // the adapter it opened (by serial number, else link, else path) every kAdapterLookMs and at
+    // lookForAdapter(); the same adapter is opened again at the same speed, a different one
+    // never. close() ends the wait; switching it off during a wait ends it with deviceLost().
+    static constexpr int kAdapterLookMs = 500;
+    void setReopenOnReturn(bool on);
+    bool reopenOnReturn() const { return m_reopenOnReturn; }
+    bool isWaitingForAdapter() const { return m_waitingForAdapter; }
+    // The machine's serial devices, asked for at an open (the adapter's identity) and at each
+    // look; ListSerialDevices() on the session's port map unless replaced (tests).
+    void setDeviceInventory(std::function<QList<SerialDevice>()> inventory);
+    // Looks for the adapter now (the port watcher saw devices change); nothing outside a wait.
+    void lookForAdapter();
+
 signals:
     void sent(CommandRow row);
     // A service tick with the line open has done its work: the time to show the reading.
@@ -156,8 +174,20 @@ signals:
     void checksumFailed();
     void recordingStopped(RecordStop outcome);
     void recordNotice(const RecordNotice& notice);
+    // The open device vanished with reopening on (`reason` as the system gave it): the line is
+    // closed and the session waits for the adapter to come back.
+    void waitingForAdapter(const QString& reason);
+    // The adapter came back as `device` and the line is open again at the same speed.
+    void adapterReturned(const QString& device);
+    // Another adapter sits where the one awaited was: it is not opened; the wait goes on. Said
+    // once for each device found in its place.
+    void differentAdapter(const QString& reason);
 
 private:
+    void onDeviceLost(const QString& reason);
+    void rememberAdapter();
+    void endWait();
+    QList<SerialDevice> inventory() const;
     void onBytesWaiting();
     void dispatch();
     void reportRecordNotices();
@@ -182,4 +212,14 @@ private:
     std::vector<std::uint8_t> m_sendBytes;
     QTimer m_serviceTimer;
     QTimer m_rateTimer;
+    // Following the adapter: the identity taken at the open, the speed and the reason of the
+    // loss, and the last device reported as a different adapter.
+    bool m_reopenOnReturn = false;
+    bool m_waitingForAdapter = false;
+    std::optional<AdapterIdentity> m_adapter;
+    qint32 m_lostSpeed = 0;
+    QString m_lostReason;
+    QString m_differentReported;
+    std::function<QList<SerialDevice>()> m_inventory;
+    QTimer m_adapterTimer;
 };
