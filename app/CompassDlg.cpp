@@ -1,8 +1,14 @@
 #include "CompassDlg.h"
 
+#include <QAbstractItemView>
+#include <QAction>
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
 #include <QShortcut>
+#include <QSignalBlocker>
+#include <QStyle>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -11,6 +17,7 @@
 #include "DeclinationDialog.h"
 #include "LivePlotWindow.h"
 #include "MainTemplate.h"
+#include "PortsDialog.h"
 #include "ReadingCharts.h"
 #include "Styling.h"
 #include "SwingWindow.h"
@@ -37,6 +44,15 @@ QString HeadingReading(double value) {
     if (value == 0.0)
         value = 0.0;
     return FormatReading("%.1f", value);
+}
+
+// Sets a role of one entry of the port list without the list hearing of it: a change to the
+// selected entry would otherwise put its text back into the field over what the operator typed.
+void SetEntryData(QComboBox& list, int index, const QVariant& value, int role) {
+    if (list.itemData(index, role) == value)
+        return;
+    const QSignalBlocker quiet(list.model());
+    list.setItemData(index, value, role);
 }
 
 }  // namespace
@@ -84,6 +100,7 @@ CCompassDlg::CCompassDlg(QWidget* parent)
         return parameters;
     });
     ConnectSession();
+    ConnectAdapterWait();
 }
 
 CCompassDlg::~CCompassDlg() {
@@ -182,6 +199,14 @@ bool CCompassDlg::OnInitDialog() {
     AppendSystemMenu(IDM_LIVEPLOT, QStringLiteral("Live plot\tCtrl+L"));
     AppendSystemMenu(IDM_SWING, QStringLiteral("Compass swing\tCtrl+K"));
     AppendSystemMenu(IDM_DECLINATION, QStringLiteral("Declination from position..."));
+    AppendSystemMenu(IDM_PORTS, QStringLiteral("Ports..."));
+    AppendSystemMenu(IDM_REOPEN, QStringLiteral("Reopen when the adapter returns"));
+    for (QAction* action : GetSystemMenu()->actions()) {
+        if (action->data().toInt() == IDM_REOPEN) {
+            action->setCheckable(true);  // off at start
+            connect(action, &QAction::toggled, &m_session, &ModuleSession::setReopenOnReturn);
+        }
+    }
     AppendSystemMenu(IDM_ABOUTBOX, QStringLiteral("关于 TORVA(&A)..."));
     connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this), &QShortcut::activated, this,
             [this] { OnSysCommand(IDM_LIVEPLOT); });
@@ -218,11 +243,11 @@ bool CCompassDlg::OnInitDialog() {
     m_cboPort.SetCurSel(0);
     m_cboBaud.SetCurSel(2);
     m_cboModuleBaud.SetCurSel(2);
-    if (auto* ports = qobject_cast<QComboBox*>(m_cboPort.GetWidget())) {
-        for (int i = 0; i < ports->count(); ++i) {
-            ports->setItemData(i, m_session.portMap().DeviceFor(i + 1), Qt::ToolTipRole);
-        }
-    }
+    DescribePorts();
+    ShowPresentPorts(m_portWatcher.PresentPorts());
+    connect(&m_portWatcher, &PortWatcher::presentPortsChanged, this,
+            &CCompassDlg::ShowPresentPorts);
+    connect(&m_portWatcher, &PortWatcher::devicesChanged, this, &CCompassDlg::DescribePorts);
 
     m_btnGoStop.EnableWindow(false);
 
@@ -263,7 +288,9 @@ void CCompassDlg::OnOpenCom() {
         m_btnGoStop.EnableWindow(true);
         m_staticPortState.SetIcon(m_hIconPortOpen);
         m_btnOpenCom.SetWindowText(QStringLiteral("Close"));
+        DescribePorts();  // the device is busy now, held by this program
     } else {
+        CloseAdapterMessage();
         m_bPortOpen = 0;
         m_staticPortState.SetIcon(m_hIconPortClosed);
         m_cboBaud.EnableWindow(true);
@@ -278,6 +305,7 @@ void CCompassDlg::OnOpenCom() {
         SetDlgItemText(IDC_STATIC_PITCH, FormatReading("%.2f", m_dPitch));
         SetDlgItemText(IDC_STATIC_HEADING, FormatReading("%.1f", m_dHeading));
         m_btnGoStop.SetWindowText(QStringLiteral("GO"));
+        DescribePorts();
     }
 }
 
@@ -290,12 +318,91 @@ void CCompassDlg::OnSelChangePort() {
 }
 
 void CCompassDlg::OnDeviceLost() {
+    CloseAdapterMessage();
     const QString port = m_session.portLabel();
     if (m_bPortOpen)
         OnOpenCom();  // back to Closed exactly as a click on Close does
     MessageBox(QStringLiteral("%1 has gone away: the device was unplugged or stopped answering. "
                               "The port is closed; reconnect the device and open the port again.")
                    .arg(port));
+}
+
+// ---- The port list and a replugged adapter --------------------------------------------------
+
+void CCompassDlg::ShowPresentPorts(const QList<int>& present) {
+    auto* ports = qobject_cast<QComboBox*>(m_cboPort.GetWidget());
+    if (!ports)
+        return;
+    QFont bold = ports->font();
+    bold.setBold(true);
+    for (int i = 0; i < ports->count(); ++i) {
+        const bool there = present.contains(i + 1);
+        SetEntryData(*ports, i, there ? QVariant(bold) : QVariant(), Qt::FontRole);
+        SetEntryData(*ports, i, there ? QVariant(QBrush(kPresentPortGreen)) : QVariant(),
+                     Qt::ForegroundRole);
+    }
+    // The drop-down stays as wide as its widest entry, now in bold.
+    QAbstractItemView* list = ports->view();
+    int widest = 0;
+    for (int i = 0; i < ports->count(); ++i)
+        widest = std::max(widest, list->sizeHintForIndex(ports->model()->index(i, 0)).width());
+    list->setMinimumWidth(
+        std::max(list->minimumWidth(),
+                 widest + 2 * list->frameWidth() +
+                     ports->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list)));
+    list->viewport()->update();
+}
+
+void CCompassDlg::DescribePorts() {
+    auto* ports = qobject_cast<QComboBox*>(m_cboPort.GetWidget());
+    if (!ports)
+        return;
+    const QList<SerialDevice> devices = ListSerialDevices(m_session.portMap());
+    for (int i = 0; i < ports->count(); ++i)
+        SetEntryData(*ports, i, PortToolTip(i + 1, m_session.portMap(), devices), Qt::ToolTipRole);
+}
+
+void CCompassDlg::ConnectAdapterWait() {
+    // A look as soon as the devices change, besides the session's own looks.
+    connect(&m_portWatcher, &PortWatcher::devicesChanged, &m_session,
+            &ModuleSession::lookForAdapter);
+    connect(&m_session, &ModuleSession::waitingForAdapter, this, [this](const QString& reason) {
+        m_staticPortState.SetIcon(m_hIconPortClosed);
+        ShowAdapterMessage(
+            QStringLiteral("%1 has gone away (%2). Polling and recording stay on: the port "
+                           "opens again when the same adapter returns. Close the port to stop "
+                           "waiting.")
+                .arg(m_session.portLabel(), reason));
+    });
+    connect(&m_session, &ModuleSession::differentAdapter, this, [this](const QString& why) {
+        ShowAdapterMessage(QStringLiteral("%1 It was not opened: only the adapter that went "
+                                          "away is opened again. Plug that one back in, or "
+                                          "close the port to stop waiting.")
+                               .arg(why));
+    });
+    connect(&m_session, &ModuleSession::adapterReturned, this, [this] {
+        CloseAdapterMessage();
+        m_staticPortState.SetIcon(m_hIconPortOpen);
+        DescribePorts();
+    });
+}
+
+// Not modal: the operator may leave it open while the console goes on polling and recording.
+void CCompassDlg::ShowAdapterMessage(const QString& text) {
+    if (!m_adapterMessage) {
+        m_adapterMessage =
+            new QMessageBox(QMessageBox::Warning, ApplicationTitle(), text, QMessageBox::Ok, this);
+        m_adapterMessage->setObjectName(QStringLiteral("adapterMessage"));
+        m_adapterMessage->setWindowModality(Qt::NonModal);
+        m_adapterMessage->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_adapterMessage->setText(text);
+    m_adapterMessage->show();
+}
+
+void CCompassDlg::CloseAdapterMessage() {
+    if (m_adapterMessage)
+        m_adapterMessage->close();
 }
 
 std::optional<CtlColor> CCompassDlg::OnCtlColor(int id) {
@@ -336,6 +443,8 @@ void CCompassDlg::OnSysCommand(int commandId) {
             ShowSwingWindow(this, [this] { return QString::fromStdString(m_strSaveFolder); });
         connect(&m_session, &ModuleSession::readingReceived, swing, &SwingWindow::addReading,
                 Qt::UniqueConnection);
+    } else if ((commandId & 0xFFF0) == IDM_PORTS) {
+        ShowPortsDialog(this, m_session.portMap(), m_portWatcher);
     } else if ((commandId & 0xFFF0) == IDM_DECLINATION) {
         const bool first = !findChild<DeclinationDialog*>(QString(), Qt::FindDirectChildrenOnly);
         DeclinationDialog* dialog = ShowDeclinationDialog(this);

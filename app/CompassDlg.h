@@ -2,12 +2,18 @@
 
 #include <QBrush>
 #include <QFont>
+#include <QPointer>
 #include <cstdint>
 #include <string>
 
 #include "DataExchange.h"
 #include "Dialog.h"
 #include "ModuleSession.h"
+#include "PortWatcher.h"
+
+QT_BEGIN_NAMESPACE
+class QMessageBox;
+QT_END_NAMESPACE
 
 // The console's one window: a view of its module session. Its controls drive the session (the
 // port, polling, configuration commands, calibration, the two traffic panes and recording), and
@@ -21,6 +27,7 @@ public:
 
     ModuleSession& session() { return m_session; }
     const ModuleSession& session() const { return m_session; }
+    PortWatcher& portWatcher() { return m_portWatcher; }
 
     void OnSysCommand(int commandId) override;
     std::optional<CtlColor> OnCtlColor(int id) override;
@@ -91,6 +98,16 @@ private:
     void OnDeviceLost();  // the session closed a line whose device vanished
     void OnSelChangePort();
 
+    // The port list: entries whose device is there now are marked; each entry's tooltip
+    // describes its device.
+    void ShowPresentPorts(const QList<int>& present);
+    void DescribePorts();
+    // Following a replugged adapter: one message that stays open without blocking anything,
+    // closed when the adapter is back or the wait ends.
+    void ConnectAdapterWait();
+    void ShowAdapterMessage(const QString& text);
+    void CloseAdapterMessage();
+
     // Sends a row at once; false, with the line's failure shown, when it could not go out.
     bool SendNow(CommandRow row);
     void ConnectSession();
@@ -102,6 +119,10 @@ private:
     // The line, the frames both ways, the logs, the record file, the readings' history, polling
     // and the pending command. Declared after the members its parameter source reads.
     ModuleSession m_session;
+    // Looks at the machine's serial devices once a second for the port list and the wait for
+    // a replugged adapter.
+    PortWatcher m_portWatcher{m_session.portMap()};
+    QPointer<QMessageBox> m_adapterMessage;
     // The reading, sample-count and label fonts, made once when the window is built.
     QFont m_fontReadings;
     QFont m_fontSamples;

@@ -12,6 +12,8 @@ void SetDialogColours();
 // the live plot draws them in (ReadingCharts.h).
 inline const QColor kSampleYellow(255, 255, 0);
 inline const QColor kCalibrationRed(134, 0, 0);
+// The port list's entries whose device is there now, beside their bold face.
+inline const QColor kPresentPortGreen(0, 100, 0);
 
 // Arial, extra bold, whose character cell (ascent + descent) is `cellHeight` pixels: the
 // platform sizes fonts by the cell, Qt by the em, so the em is scaled to the measured cell.

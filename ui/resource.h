@@ -13,6 +13,9 @@ constexpr int IDB_CALIBRATION = 177;
 // Commands of the window menu's Compass swing and Declination from position items.
 constexpr int IDM_SWING = 0x0030;
 constexpr int IDM_DECLINATION = 0x0040;
+// Commands of the window menu's Ports and Reopen when the adapter returns items.
+constexpr int IDM_PORTS = 0x0060;
+constexpr int IDM_REOPEN = 0x0070;
 
 constexpr int IDC_COMBO_PORT = 1000;
 constexpr int IDC_COMBO_BAUD = 1001;

@@ -38,10 +38,11 @@ TEST_F(PortState, StartState) {
     for (int id :
          {IDC_BTN_SETZERO, IDC_BTN_SETMAG, IDC_BTN_CAL_START, IDC_BTN_RECORD, IDC_BTN_AMODE})
         EXPECT_TRUE(Button(id)->isEnabled()) << id;
-    // Each port entry shows its device.
-    EXPECT_EQ(Combo(IDC_COMBO_PORT)->itemData(0, Qt::ToolTipRole).toString(),
-              QString::fromStdString(pty->SlavePath()));
-    EXPECT_EQ(Combo(IDC_COMBO_PORT)->itemData(8, Qt::ToolTipRole).toString(), "/dev/ttyACM0");
+    // Each port entry shows its device first.
+    EXPECT_EQ(Combo(IDC_COMBO_PORT)->itemData(0, Qt::ToolTipRole).toString().section('\n', 0, 0),
+              QString::fromStdString(pty->SlavePath()) + " (Com1)");
+    EXPECT_EQ(Combo(IDC_COMBO_PORT)->itemData(8, Qt::ToolTipRole).toString().section('\n', 0, 0),
+              "/dev/ttyACM0 (Com9)");
 }
 
 TEST_F(PortState, OpenAt115200ThenClose) {

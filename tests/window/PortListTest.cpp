@@ -1,0 +1,199 @@
+// The ports the machine has: the port list's marks and tooltips following devices as they come
+// and go, the Ports window mapping a device to a Com entry for the run, and the window following
+// a replugged adapter when "Reopen when the adapter returns" is on.
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "PortsDialog.h"
+#include "WindowFixture.h"
+
+namespace {
+
+// Generous for a busy machine: the watcher looks once a second.
+constexpr int kWatchMs = 8000;
+
+// Right-clicks the window and picks the menu item with the command id by keyboard, as an
+// operator does; the command runs after the menu has closed.
+void ChooseFromMenu(CCompassDlg& dlg, int command) {
+    auto* poll = new QTimer(qApp);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, command] {
+        if (QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            for (QAction* action : menu->actions()) {
+                if (action->data().toInt() == command) {
+                    menu->setActiveAction(action);
+                    QTest::keyClick(menu, Qt::Key_Return);
+                    poll->deleteLater();
+                }
+            }
+        }
+    });
+    poll->start(5);
+    QTimer::singleShot(5000, poll, [poll] { poll->deleteLater(); });  // deadline
+    const QPoint at = dlg.DialogUnitsToPixels(100, 48, 0, 0).topLeft();
+    QContextMenuEvent click(QContextMenuEvent::Mouse, at, dlg.mapToGlobal(at));
+    QApplication::sendEvent(&dlg, &click);
+}
+
+class PortList : public WindowTest {
+public:
+    QComboBox* Ports() const { return Combo(IDC_COMBO_PORT); }
+    bool Marked(int index) const {
+        return Ports()->itemData(index, Qt::FontRole).value<QFont>().bold();
+    }
+    QString Tip(int index) const { return Ports()->itemData(index, Qt::ToolTipRole).toString(); }
+    // Points `link` at `target`, replacing it whole.
+    static void Point(const QString& link, const std::string& target) {
+        QFile::remove(link + ".new");
+        ASSERT_TRUE(QFile::link(QString::fromStdString(target), link + ".new"));
+        ASSERT_EQ(::rename(QFile::encodeName(link + ".new").constData(),
+                           QFile::encodeName(link).constData()),
+                  0);
+    }
+};
+
+TEST_F(PortList, MarksFollowDevicesWithoutTouchingTheSelectionTheFieldOrTheOpenLine) {
+    const QString slave = QString::fromStdString(pty->SlavePath());
+    EXPECT_TRUE(Marked(0));
+    EXPECT_TRUE(Tip(0).startsWith(slave + " (Com1)\n")) << Tip(0).toStdString();
+    EXPECT_FALSE(Marked(4));
+    EXPECT_TRUE(Tip(4).endsWith("(Com5)\nno device")) << Tip(4).toStdString();
+    QSignalSpy presence(&dlg->portWatcher(), &PortWatcher::presentPortsChanged);
+
+    // A device appears under Com5 while Com1 is open and polled.
+    Open();
+    Click(IDC_BTN_GOSTOP);
+    auto com5 = std::make_unique<Pty>();
+    qputenv("TORVA_COM5", QByteArray::fromStdString(com5->SlavePath()));
+    ASSERT_TRUE(WaitFor([&] { return Marked(4); }, kWatchMs)) << "Com5 was not marked";
+    ASSERT_FALSE(presence.isEmpty());
+    EXPECT_TRUE(presence.last().at(0).value<QList<int>>().contains(5));
+    EXPECT_TRUE(Tip(4).startsWith(QString::fromStdString(com5->SlavePath()) + " (Com5)\n"))
+        << Tip(4).toStdString();
+    EXPECT_TRUE(Marked(0));
+    EXPECT_TRUE(dlg->session().isOpen());
+    Tick();
+    EXPECT_EQ(SentHex(), kReadRequest);
+
+    // Closed, with Com5 chosen and the cursor moved in the field: the device goes, the mark
+    // goes, and the field keeps its text and cursor.
+    Click(IDC_BTN_OPENCOM);
+    Ports()->setCurrentIndex(4);
+    Ports()->lineEdit()->setFocus();
+    QTest::keyClick(Ports()->lineEdit(), Qt::Key_Home);
+    QTest::keyClick(Ports()->lineEdit(), Qt::Key_Right);
+    com5.reset();
+    ASSERT_TRUE(WaitFor([&] { return !Marked(4); }, kWatchMs)) << "Com5 stayed marked";
+    EXPECT_EQ(Ports()->currentIndex(), 4);
+    EXPECT_EQ(Ports()->currentText(), "Com5");
+    EXPECT_EQ(Ports()->lineEdit()->cursorPosition(), 1);
+    EXPECT_TRUE(Tip(4).endsWith("no device")) << Tip(4).toStdString();
+    qunsetenv("TORVA_COM5");
+    EXPECT_TRUE(sink.boxes.empty());
+}
+
+TEST_F(PortList, ThePortsWindowMapsADeviceToAComEntryForTheRun) {
+    qputenv("TORVA_COM5", "/dev/torva-no-such-device");
+    const QString slave = QString::fromStdString(pty->SlavePath());
+    ChooseFromMenu(*dlg, IDM_PORTS);
+    PortsDialog* ports = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (ports = dlg->findChild<PortsDialog*>()) != nullptr; }));
+    ASSERT_TRUE(WaitFor([&] { return ports->isVisible(); }));
+    auto* table = ports->findChild<QTableWidget*>("devices");
+    int row = -1;
+    for (int r = 0; r < table->rowCount(); ++r) {
+        if (table->item(r, PortsDialog::Device)->text() == slave)
+            row = r;
+    }
+    ASSERT_GE(row, 0) << "the pseudo-terminal of Com1 is not listed";
+    EXPECT_EQ(table->item(row, PortsDialog::Ports)->text(), "Com1");
+    EXPECT_EQ(table->item(row, PortsDialog::State)->text(), "free");
+
+    // The operator picks the row, Com5 and Map.
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                      table->visualItemRect(table->item(row, PortsDialog::Device)).center());
+    auto* port = ports->findChild<QComboBox*>("port");
+    port->setFocus();
+    for (int i = 0; i < 4; ++i)
+        QTest::keyClick(port, Qt::Key_Down);
+    ASSERT_EQ(port->currentText(), "Com5");
+    QTest::mouseClick(ports->findChild<QPushButton*>("map"), Qt::LeftButton);
+    EXPECT_EQ(ports->Message(), "Com5 is " + slave + " for this run.");
+    EXPECT_EQ(dlg->session().portMap().DeviceFor(5), slave);
+    ASSERT_TRUE(
+        WaitFor([&] { return table->item(row, PortsDialog::Ports)->text() == "Com1, Com5"; }));
+    EXPECT_TRUE(Ports()->itemData(4, Qt::FontRole).value<QFont>().bold());
+
+    // Com5 typed into the window's port list and opened: the line is the pseudo-terminal.
+    QApplication::setActiveWindow(dlg.get());
+    QTest::mouseClick(Ports()->lineEdit(), Qt::LeftButton);
+    QTest::keyClick(Ports()->lineEdit(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(Ports()->lineEdit(), "Com5");
+    QTest::mouseClick(Button(IDC_BTN_OPENCOM), Qt::LeftButton);
+    OpenRaisedBoxes();
+    ASSERT_TRUE(dlg->session().isOpen())
+        << (sink.boxes.empty() ? std::string() : sink.boxes[0].text.toStdString());
+    EXPECT_EQ(dlg->session().portLabel(), "Com5 (" + slave + ")");
+    Click(IDC_BTN_GOSTOP);
+    Tick();
+    EXPECT_EQ(SentHex(), kReadRequest);
+
+    // Given back, Com5 names its variable's device again.
+    QTest::mouseClick(ports->findChild<QPushButton*>("giveBack"), Qt::LeftButton);
+    EXPECT_EQ(dlg->session().portMap().DeviceFor(5), "/dev/torva-no-such-device");
+    EXPECT_EQ(ports->Message(), "Com5 is /dev/torva-no-such-device again.");
+    qunsetenv("TORVA_COM5");
+}
+
+TEST_F(PortList, AReplugGivesOneMessageThatGoesWhenTheSameAdapterIsBack) {
+    QTemporaryDir dir;
+    const QString link = dir.filePath("module");
+    Point(link, pty->SlavePath());
+    qputenv("TORVA_COM1", QFile::encodeName(link));
+    dlg->session().portMap().Choose(1, QString());  // the variable is read at each look-up
+    Open();
+    Click(IDC_BTN_GOSTOP);
+    ChooseFromMenu(*dlg, IDM_REOPEN);
+    ASSERT_TRUE(WaitFor([&] { return dlg->session().reopenOnReturn(); }));
+
+    pty->CloseMaster();
+    QFile::remove(link);
+    QMessageBox* message = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        message = dlg->findChild<QMessageBox*>("adapterMessage");
+        return message && message->isVisible();
+    }));
+    EXPECT_TRUE(message->text().startsWith("Com1 (" + link + ") has gone away"))
+        << message->text().toStdString();
+    EXPECT_FALSE(message->isModal());
+    EXPECT_EQ(dlg->m_staticPortState.GetIcon()->resourceId, IDI_PORT_CLOSED);
+    EXPECT_EQ(dlg->m_bPortOpen, 1);
+    EXPECT_EQ(dlg->m_bPolling, 1);
+    EXPECT_EQ(Text(IDC_BTN_OPENCOM), "Close");
+
+    Pty back;
+    Point(link, back.SlavePath());
+    ASSERT_TRUE(WaitFor([&] { return dlg->session().isOpen(); }, kWatchMs)) << "not reopened";
+    EXPECT_TRUE(WaitFor([&] { return !dlg->findChild<QMessageBox*>("adapterMessage"); }));
+    EXPECT_EQ(dlg->m_staticPortState.GetIcon()->resourceId, IDI_PORT_OPEN);
+    Tick();
+    std::vector<std::uint8_t> sent;
+    ASSERT_TRUE(WaitFor([&] {
+        const auto got = back.Read(std::chrono::milliseconds(5), std::chrono::milliseconds(2));
+        sent.insert(sent.end(), got.begin(), got.end());
+        return sent.size() >= 5;
+    }));
+    EXPECT_EQ(Hex(sent), kReadRequest);
+    EXPECT_TRUE(sink.boxes.empty());
+    qputenv("TORVA_COM1", QByteArray::fromStdString(pty->SlavePath()));
+}
+
+}  // namespace
