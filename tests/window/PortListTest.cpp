@@ -196,4 +196,46 @@ TEST_F(PortList, AReplugGivesOneMessageThatGoesWhenTheSameAdapterIsBack) {
     qputenv("TORVA_COM1", QByteArray::fromStdString(pty->SlavePath()));
 }
 
+TEST_F(PortList, AnotherAdapterInItsPlaceIsSaidInTheSameMessageAndNotOpened) {
+    const QString slave = QString::fromStdString(pty->SlavePath());
+    QList<SerialDevice> devices;
+    auto adapter = [](const QString& path, const char* serial) {
+        SerialDevice device;
+        device.path = path;
+        device.serialNumber = QString::fromLatin1(serial);
+        device.ports = {1};
+        device.access = DeviceAccess::Free;
+        return device;
+    };
+    dlg->session().setDeviceInventory([&] { return devices; });
+    devices = {adapter(slave, "A1")};
+    ChooseFromMenu(*dlg, IDM_REOPEN);
+    ASSERT_TRUE(WaitFor([&] { return dlg->session().reopenOnReturn(); }));
+    Open();
+    pty->CloseMaster();
+    devices.clear();
+    QMessageBox* message = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        message = dlg->findChild<QMessageBox*>("adapterMessage");
+        return message && message->isVisible();
+    }));
+
+    devices = {adapter(slave, "B2")};
+    ASSERT_TRUE(WaitFor([&] { return message->text().contains("serial number B2"); }, kWatchMs));
+    EXPECT_EQ(message->text(), "Com1 (" + slave + "): " + slave +
+                                   " is an adapter with serial number B2, not the adapter with "
+                                   "serial number A1. It was not opened: only the adapter that "
+                                   "went away is opened again. Plug that one back in, or close "
+                                   "the port to stop waiting.");
+    EXPECT_EQ(dlg->findChildren<QMessageBox*>().size(), 1);
+    EXPECT_FALSE(dlg->session().isOpen());
+
+    // Close ends the wait and the message.
+    QTest::mouseClick(Button(IDC_BTN_OPENCOM), Qt::LeftButton);
+    EXPECT_TRUE(WaitFor([&] { return !dlg->findChild<QMessageBox*>("adapterMessage"); }));
+    EXPECT_FALSE(dlg->session().isWaitingForAdapter());
+    EXPECT_EQ(Text(IDC_BTN_OPENCOM), "Open");
+    EXPECT_TRUE(sink.boxes.empty());
+}
+
 }  // namespace
