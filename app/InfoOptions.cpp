@@ -35,6 +35,15 @@ DESCRIPTION
     whether or not the plot is open: the last 10 minutes, at most 600000 of them. Export
     CSV and Export PNG write the span on view into the record folder.
 
+    In the port list the entries whose device is there now are in bold green, and each
+    entry's tooltip describes its device. "Ports..." in the context menu lists every serial
+    device of the machine (its links, maker, product, USB id, serial number, whether it is
+    free, busy or not permitted, and the Com entries that name it) and maps one to a Com
+    entry for this run. With "Reopen when the adapter returns" checked in the same menu, a
+    device that goes away while open is waited for with polling and recording left on, and
+    the same adapter (the same USB serial number, else the same link, else the same path)
+    is opened again at the same speed when it comes back; another adapter is never opened.
+
 OPTIONS
     -h, --help         show this text and end
     --version          show the version and end
@@ -49,6 +58,7 @@ PORTS
     Com9 to Com12      /dev/ttyACM0 to /dev/ttyACM3
     Com13 to Com20     /dev/ttyS0 to /dev/ttyS7
 
+    A choice made in the Ports window comes before TORVA_COM<n>, for the run only.
     Opening a port needs read and write access to its device; on Debian that usually means
     membership of the dialout group. A port is opened exclusively: no second program can
     hold the same device.

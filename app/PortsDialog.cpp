@@ -21,6 +21,13 @@ QString PortsText(const QList<int>& ports) {
     return names.join(QLatin1String(", "));
 }
 
+// The link that names the device whatever its path: its by-id link, else the first of its links
+// (a link a TORVA_COM<n> variable names, such as the simulator's).
+QString StableLink(const SerialDevice& device) {
+    const QString byId = device.ByIdLink();
+    return byId.isEmpty() && !device.links.isEmpty() ? device.links.first() : byId;
+}
+
 // The name a Com entry is given for a device: its by-id link, which follows the adapter from
 // one USB socket to another, else its path.
 QString MappedName(const SerialDevice& device) {
@@ -37,7 +44,7 @@ PortsDialog::PortsDialog(PortMap& map, PortWatcher& watcher, QWidget* parent)
 
     m_table = new QTableWidget(0, ColumnCount, this);
     m_table->setObjectName(QStringLiteral("devices"));
-    m_table->setHorizontalHeaderLabels({QStringLiteral("Device"), QStringLiteral("By-id link"),
+    m_table->setHorizontalHeaderLabels({QStringLiteral("Device"), QStringLiteral("Link"),
                                         QStringLiteral("Maker"), QStringLiteral("Product"),
                                         QStringLiteral("USB id"), QStringLiteral("Serial number"),
                                         QStringLiteral("State"), QStringLiteral("Com")});
@@ -92,7 +99,7 @@ void PortsDialog::Refresh() {
     for (int r = 0; r < m_devices.size(); ++r) {
         const SerialDevice& device = m_devices[r];
         const QString cells[ColumnCount] = {
-            device.path,  device.ByIdLink(),   device.manufacturer, device.description,
+            device.path,  StableLink(device),  device.manufacturer, device.description,
             device.usbId, device.serialNumber, AccessText(device),  PortsText(device.ports),
         };
         for (int c = 0; c < ColumnCount; ++c) {

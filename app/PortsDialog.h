@@ -15,10 +15,11 @@ QT_END_NAMESPACE
 
 class PortWatcher;
 
-// Every serial device of the machine in a table: its path, stable link, maker, product, USB id,
-// serial number, whether it can be opened now and the Com entries that name it. The operator
-// maps a device to a Com entry for this run (nothing is kept for the next one), or gives an
-// entry back to its TORVA_COM<n> variable or the table. The table follows the port watcher.
+// Every serial device of the machine in a table: its path, stable link (by-id, else another),
+// maker, product, USB id, serial number, whether it can be opened now and the Com entries that name
+// it. The operator maps a device to a Com entry for this run (nothing is kept for the next one), or
+// gives an entry back to its TORVA_COM<n> variable or the table. The table follows the port
+// watcher.
 class PortsDialog : public QWidget {
     Q_OBJECT
 public:
