@@ -11,6 +11,7 @@
 #include <QStyle>
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 #include "AboutDlg.h"
@@ -54,6 +55,23 @@ void SetEntryData(QComboBox& list, int index, const QVariant& value, int role) {
     const QSignalBlocker quiet(list.model());
     list.setItemData(index, value, role);
 }
+
+// Calls `shown` each time the watched widget is shown (its parent's child, owned by it).
+class ShowWatch : public QObject {
+public:
+    ShowWatch(QWidget* watched, std::function<void()> shown)
+        : QObject(watched), m_shown(std::move(shown)) {
+        watched->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Show)
+            m_shown();
+        return false;
+    }
+
+private:
+    std::function<void()> m_shown;
+};
 
 }  // namespace
 
@@ -243,11 +261,20 @@ bool CCompassDlg::OnInitDialog() {
     m_cboPort.SetCurSel(0);
     m_cboBaud.SetCurSel(2);
     m_cboModuleBaud.SetCurSel(2);
+    // The tooltips take an inventory of the machine's devices, which reads every process's
+    // open files: taken at the start and whenever the drop-down is shown or devices change
+    // while it is, not at every change of a device behind the operator's back.
     DescribePorts();
     ShowPresentPorts(m_portWatcher.PresentPorts());
     connect(&m_portWatcher, &PortWatcher::presentPortsChanged, this,
             &CCompassDlg::ShowPresentPorts);
-    connect(&m_portWatcher, &PortWatcher::devicesChanged, this, &CCompassDlg::DescribePorts);
+    if (auto* ports = qobject_cast<QComboBox*>(m_cboPort.GetWidget())) {
+        new ShowWatch(ports->view(), [this] { DescribePorts(); });
+        connect(&m_portWatcher, &PortWatcher::devicesChanged, this, [this, ports] {
+            if (ports->view()->isVisible())
+                DescribePorts();
+        });
+    }
 
     m_btnGoStop.EnableWindow(false);
 
@@ -288,7 +315,6 @@ void CCompassDlg::OnOpenCom() {
         m_btnGoStop.EnableWindow(true);
         m_staticPortState.SetIcon(m_hIconPortOpen);
         m_btnOpenCom.SetWindowText(QStringLiteral("Close"));
-        DescribePorts();  // the device is busy now, held by this program
     } else {
         CloseAdapterMessage();
         m_bPortOpen = 0;
@@ -305,7 +331,6 @@ void CCompassDlg::OnOpenCom() {
         SetDlgItemText(IDC_STATIC_PITCH, FormatReading("%.2f", m_dPitch));
         SetDlgItemText(IDC_STATIC_HEADING, FormatReading("%.1f", m_dHeading));
         m_btnGoStop.SetWindowText(QStringLiteral("GO"));
-        DescribePorts();
     }
 }
 
@@ -383,7 +408,6 @@ void CCompassDlg::ConnectAdapterWait() {
     connect(&m_session, &ModuleSession::adapterReturned, this, [this] {
         CloseAdapterMessage();
         m_staticPortState.SetIcon(m_hIconPortOpen);
-        DescribePorts();
     });
 }
 
