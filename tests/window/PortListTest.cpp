@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include "PortsDialog.h"
+#include "ScopedEnv.h"
 #include "WindowFixture.h"
 
 namespace {
@@ -75,7 +76,7 @@ TEST_F(PortList, MarksFollowDevicesWithoutTouchingTheSelectionTheFieldOrTheOpenL
     Click(IDC_BTN_GOSTOP);
     QTemporaryDir dir;
     const QString com5Path = dir.filePath("com5");
-    qputenv("TORVA_COM5", QFile::encodeName(com5Path));
+    const ScopedEnv com5Env("TORVA_COM5", com5Path.toStdString());
     auto com5 = std::make_unique<Pty>();
     Point(com5Path, com5->SlavePath());
     ASSERT_TRUE(WaitFor([&] { return Marked(4); }, kWatchMs)) << "Com5 was not marked";
@@ -112,12 +113,11 @@ TEST_F(PortList, MarksFollowDevicesWithoutTouchingTheSelectionTheFieldOrTheOpenL
     ASSERT_TRUE(WaitFor([&] { return Ports()->view()->isVisible(); }));
     EXPECT_TRUE(Tip(4).endsWith("(Com5)\nno device")) << Tip(4).toStdString();
     QTest::keyClick(Ports()->view(), Qt::Key_Escape);
-    qunsetenv("TORVA_COM5");
     EXPECT_TRUE(sink.boxes.empty());
 }
 
 TEST_F(PortList, ThePortsWindowMapsADeviceToAComEntryForTheRun) {
-    qputenv("TORVA_COM5", "/dev/torva-no-such-device");
+    const ScopedEnv com5Env("TORVA_COM5", "/dev/torva-no-such-device");
     const QString slave = QString::fromStdString(pty->SlavePath());
     ChooseFromMenu(*dlg, IDM_PORTS);
     PortsDialog* ports = nullptr;
@@ -166,14 +166,13 @@ TEST_F(PortList, ThePortsWindowMapsADeviceToAComEntryForTheRun) {
     QTest::mouseClick(ports->findChild<QPushButton*>("giveBack"), Qt::LeftButton);
     EXPECT_EQ(dlg->session().portMap().DeviceFor(5), "/dev/torva-no-such-device");
     EXPECT_EQ(ports->Message(), "Com5 is /dev/torva-no-such-device again.");
-    qunsetenv("TORVA_COM5");
 }
 
 TEST_F(PortList, AReplugGivesOneMessageThatGoesWhenTheSameAdapterIsBack) {
     QTemporaryDir dir;
     const QString link = dir.filePath("module");
     Point(link, pty->SlavePath());
-    qputenv("TORVA_COM1", QFile::encodeName(link));
+    ScopedEnv com1Env("TORVA_COM1", link.toStdString());
     dlg->session().portMap().Choose(1, QString());  // the variable is read at each look-up
     Open();
     Click(IDC_BTN_GOSTOP);
@@ -209,7 +208,6 @@ TEST_F(PortList, AReplugGivesOneMessageThatGoesWhenTheSameAdapterIsBack) {
     }));
     EXPECT_EQ(Hex(sent), kReadRequest);
     EXPECT_TRUE(sink.boxes.empty());
-    qputenv("TORVA_COM1", QByteArray::fromStdString(pty->SlavePath()));
 }
 
 TEST_F(PortList, AnotherAdapterInItsPlaceIsSaidInTheSameMessageAndNotOpened) {
