@@ -15,7 +15,7 @@ trap 'xdrive_cleanup; rm -rf "$work"' EXIT
 
 link=$work/module
 frame='68 0D 00 84 00 01 25 10 02 50 00 90 00 '
-away_after=30 # seconds from the simulator's start: time enough for a loaded machine to set up
+away_after=40 # seconds from the simulator's start: time enough for a loaded machine to set up
 away_for=2
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
