@@ -405,6 +405,11 @@ void CCompassDlg::ConnectAdapterWait() {
                                           "close the port to stop waiting.")
                                .arg(why));
     });
+    connect(&m_session, &ModuleSession::reopenFailed, this, [this](const QString& why) {
+        ShowAdapterMessage(QStringLiteral("%1 The console tries again every half second; close "
+                                          "the port to stop waiting.")
+                               .arg(why));
+    });
     connect(&m_session, &ModuleSession::adapterReturned, this, [this] {
         CloseAdapterMessage();
         m_staticPortState.SetIcon(m_hIconPortOpen);

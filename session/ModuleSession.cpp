@@ -203,6 +203,7 @@ void ModuleSession::onDeviceLost(const QString& reason) {
     m_lostSpeed = m_line.speed();
     m_lostReason = reason;
     m_differentReported.clear();
+    m_reopenFailureReported.clear();
     // A frame cut off by the loss is a fragment, not the start of the next frame: it goes to the
     // Received log as a rejected piece, and the first frame after the return is whole.
     if (m_assembler.inFrame()) {
@@ -231,9 +232,17 @@ void ModuleSession::lookForAdapter() {
         }
         case AdapterMatchKind::Same:
             // A device just plugged in may not be ready for an open (its permissions are set a
-            // moment later): the next look tries again.
-            if (m_line.open(match.device, m_lostSpeed))
+            // moment later), or another program took it: the next look tries again.
+            if (const auto reason = m_line.open(match.device, m_lostSpeed)) {
+                const QString description =
+                    QStringLiteral("%1 is back as %2 but cannot be opened: %3.")
+                        .arg(portLabel(), match.device, *reason);
+                if (description != m_reopenFailureReported) {
+                    m_reopenFailureReported = description;
+                    emit reopenFailed(description);
+                }
                 break;
+            }
             endWait();
             emit adapterReturned(match.device);
             break;
@@ -244,6 +253,7 @@ void ModuleSession::endWait() {
     m_waitingForAdapter = false;
     m_adapterTimer.stop();
     m_differentReported.clear();
+    m_reopenFailureReported.clear();
 }
 
 // ---- Sending --------------------------------------------------------------------------------

@@ -182,6 +182,9 @@ signals:
     // Another adapter sits where the one awaited was: it is not opened; the wait goes on. Said
     // once for each device found in its place.
     void differentAdapter(const QString& reason);
+    // The adapter is back but cannot be opened (busy, no permission yet): the next look tries
+    // again. Said once for each reason.
+    void reopenFailed(const QString& description);
 
 private:
     void onDeviceLost(const QString& reason);
@@ -220,6 +223,7 @@ private:
     qint32 m_lostSpeed = 0;
     QString m_lostReason;
     QString m_differentReported;
+    QString m_reopenFailureReported;
     std::function<QList<SerialDevice>()> m_inventory;
     QTimer m_adapterTimer;
 };

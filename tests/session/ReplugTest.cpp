@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <QSerialPort>
 #include <QTemporaryDir>
 #include <fstream>
 #include <iterator>
@@ -53,6 +54,8 @@ protected:
         });
         QObject::connect(&session, &ModuleSession::differentAdapter,
                          [this](const QString& why) { events.push_back(why.toStdString()); });
+        QObject::connect(&session, &ModuleSession::reopenFailed,
+                         [this](const QString& why) { events.push_back(why.toStdString()); });
     }
     // Opens Com1, named `name` in the port map, with `before` as the machine's devices.
     void Open(const QString& name, QList<SerialDevice> before) {
@@ -97,7 +100,7 @@ protected:
 TEST_F(Replug, OnlyTheSameAdapterIsOpenedAgain) {
     const std::string two = second.SlavePath();
     const QString link = dir.filePath(QStringLiteral("module"));
-    enum class Outcome { Returned, Different, Nothing };
+    enum class Outcome { Returned, Different, Busy, Nothing };
     // Where a device sits: the first pseudo-terminal or the second; with the link to it or not.
     struct Place {
         bool second;
@@ -126,6 +129,11 @@ TEST_F(Replug, OnlyTheSameAdapterIsOpenedAgain) {
          {false, "A1", false},
          Place{false, "B2", false},
          Outcome::Different},
+        {"same serial number, held by another program until it lets go",
+         false,
+         {false, "A1", false},
+         Place{true, "A1", false},
+         Outcome::Busy},
         {"not back yet", false, {false, "A1", false}, std::nullopt, Outcome::Nothing},
     };
     for (const auto& c : cases) {
@@ -145,17 +153,31 @@ TEST_F(Replug, OnlyTheSameAdapterIsOpenedAgain) {
             devices.append(device(*c.after));
         if (c.after && c.after->second && c.after->linked)
             Repoint(link);
+        QSerialPort other(QString::fromStdString(two));
+        if (c.outcome == Outcome::Busy) {
+            ASSERT_TRUE(other.open(QIODevice::ReadWrite));
+            session.lookForAdapter();
+            session.lookForAdapter();  // said once
+            ASSERT_EQ(events.size(), 1u);
+            EXPECT_EQ(events[0].rfind(
+                          "Com1 (" + one + ") is back as " + two + " but cannot be opened: ", 0),
+                      0u)
+                << events[0];
+            EXPECT_FALSE(session.isOpen());
+            events.clear();
+            other.close();
+        }
         session.lookForAdapter();
         session.lookForAdapter();  // a second look says nothing more
         std::vector<std::string> expected;
-        if (c.outcome == Outcome::Returned)
+        if (c.outcome == Outcome::Returned || c.outcome == Outcome::Busy)
             expected.push_back("returned " + (c.byLink ? link.toStdString() : two));
         if (c.outcome == Outcome::Different)
             expected.push_back("Com1 (" + one + "): " + one +
                                " is an adapter with serial number B2, not the adapter with "
                                "serial number A1.");
         EXPECT_EQ(events, expected);
-        const bool reopened = c.outcome == Outcome::Returned;
+        const bool reopened = c.outcome == Outcome::Returned || c.outcome == Outcome::Busy;
         EXPECT_EQ(session.isOpen(), reopened);
         EXPECT_EQ(session.isWaitingForAdapter(), !reopened);
         if (reopened)
