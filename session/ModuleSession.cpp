@@ -1,6 +1,7 @@
 #include "ModuleSession.h"
 
 #include <QSignalBlocker>
+#include <algorithm>
 #include <array>
 
 #include "LineRules.h"
@@ -81,7 +82,7 @@ void ModuleSession::serviceTick() {
         m_recorder.Flush();
         reportRecordNotices();
     }
-    if (!isOpen())
+    if (!isOpen() || m_serviceHeld)
         return;
 
     if (m_polling && !m_autoOutput && m_pending == PendingCommand::None) {
@@ -256,6 +257,30 @@ void ModuleSession::endWait() {
     m_reopenFailureReported.clear();
 }
 
+std::optional<LineFailure> ModuleSession::setSpeed(int speedIndex) {
+    if (speedIndex < 0 || speedIndex >= static_cast<int>(kLineSpeeds.size()))
+        return LineFailure{
+            QStringLiteral("Speed entry %1 is not in the speed list.").arg(speedIndex),
+            QStringLiteral("no such speed")};
+    if (!isOpen())
+        return LineFailure{QStringLiteral("%1 is not open.").arg(portLabel()),
+                           QStringLiteral("not open")};
+    const qint32 speed = kLineSpeeds[static_cast<std::size_t>(speedIndex)];
+    if (const auto reason = m_line.setSpeed(speed))
+        return LineFailure{QStringLiteral("Cannot set %1 to %2 bit/s: %3.")
+                               .arg(portLabel())
+                               .arg(speed)
+                               .arg(*reason),
+                           *reason};
+    m_assembler.reset();
+    return std::nullopt;
+}
+
+int ModuleSession::speedIndex() const {
+    const auto at = std::find(kLineSpeeds.begin(), kLineSpeeds.end(), m_line.speed());
+    return at == kLineSpeeds.end() ? -1 : static_cast<int>(at - kLineSpeeds.begin());
+}
+
 // ---- Sending --------------------------------------------------------------------------------
 
 void ModuleSession::setParameterSource(std::function<FrameParameters()> source) {
@@ -267,8 +292,19 @@ FrameParameters ModuleSession::parameters() const {
 }
 
 std::optional<LineFailure> ModuleSession::send(CommandRow row) {
+    return sendFrame(row, parameters());
+}
+
+std::optional<LineFailure> ModuleSession::sendTo(CommandRow row, quint8 address) {
+    FrameParameters stamped = parameters();
+    stamped.address = address;
+    return sendFrame(row, stamped);
+}
+
+std::optional<LineFailure> ModuleSession::sendFrame(CommandRow row,
+                                                    const FrameParameters& stamped) {
     // Stamped, written out as hex text and parsed back: the bytes are the text's.
-    const CommandFrame frame = stampCommand(row, parameters());
+    const CommandFrame frame = stampCommand(row, stamped);
     const std::string text = FrameToHexText(frame.bytes.data(), frame.size());
     HexTextToBytes(text, m_sendBytes);
     if (!isOpen())
@@ -321,6 +357,9 @@ void ModuleSession::takeInput(const char* bytes, qsizetype size) {
 void ModuleSession::dispatch() {
     const std::uint8_t* frame = m_assembler.frame();
     const std::uint8_t code = frame[3];
+    emit answerReceived(frame[2], code,
+                        QByteArray(reinterpret_cast<const char*>(frame),
+                                   static_cast<qsizetype>(m_assembler.frameSize())));
     const std::uint8_t status = frame[4];  // the first payload byte: success or error
     switch (code) {
         case ANS_READ: {

@@ -88,6 +88,11 @@ public:
     [[nodiscard]] std::optional<LineFailure> open(int speedIndex);
     void close();
     bool isOpen() const { return m_line.isOpen(); }
+    // Moves the open line to entry `speedIndex` of the speed list; a frame begun at the old
+    // speed is given up and bytes waiting from it are dropped.
+    [[nodiscard]] std::optional<LineFailure> setSpeed(int speedIndex);
+    // The entry of the speed list the line runs at (or opens at next).
+    int speedIndex() const;
 
     // ---- Sending ----
     // Address, new address, the module's speed index and the declination, asked for at every
@@ -96,6 +101,12 @@ public:
     // Stamps the row, writes it in one write and logs it; sent(row) follows. The description
     // when the line is closed or did not take the frame (then nothing is logged).
     [[nodiscard]] std::optional<LineFailure> send(CommandRow row);
+    // As send(), with `address` in byte 2 instead of the source's (a search for a module).
+    [[nodiscard]] std::optional<LineFailure> sendTo(CommandRow row, quint8 address);
+    // While held, the service tick sends nothing (neither polls nor the pending command): a
+    // search for the module has the line to itself.
+    void holdService(bool held) { m_serviceHeld = held; }
+    bool serviceHeld() const { return m_serviceHeld; }
     void queueCommand(PendingCommand command) { m_pending = command; }
     PendingCommand pendingCommand() const { return m_pending; }
     void setPolling(bool polling) { m_polling = polling; }
@@ -111,6 +122,8 @@ public:
     // checked and dispatched. inputTaken() at the end, whatever happened.
     void takeInput(const char* bytes, qsizetype size);
     void takeInput(const QByteArray& bytes) { takeInput(bytes.constData(), bytes.size()); }
+    // Gives up a frame begun: the next byte must be a start byte.
+    void discardPartialFrame() { m_assembler.reset(); }
     // Frames completed since the last rate tick.
     int frameCount() const { return m_frameCount; }
     // The last good reading; none before the first.
@@ -154,6 +167,9 @@ signals:
     // A send of the service tick failed; that tick ends there.
     void sendFailed(const LineFailure& failure);
     void inputTaken();
+    // Every frame whose checksum holds, whole, before it is acted on: its address (byte 2) and
+    // code (byte 3) for whoever waits for the answer of one module.
+    void answerReceived(quint8 address, quint8 code, const QByteArray& frame);
     void readingReceived(qint64 steadyNs, double pitch, double roll, double heading);
     // The zero (0x85), speed (0x8B) and address (0x8F) answers.
     void acknowledged(quint8 code, bool success);
@@ -195,6 +211,7 @@ private:
     void dispatch();
     void reportRecordNotices();
     FrameParameters parameters() const;
+    std::optional<LineFailure> sendFrame(CommandRow row, const FrameParameters& parameters);
 
     SerialLine m_line;
     PortMap m_portMap;
@@ -210,6 +227,7 @@ private:
     PendingCommand m_pending = PendingCommand::None;  // g_nPendingCommand
     bool m_autoOutput = false;                        // g_bAutoOutput
     bool m_polling = false;
+    bool m_serviceHeld = false;
     bool m_sampleWait = false;  // g_bSampleWait
     int m_sampleWaitTicks = 0;  // g_nSampleWaitTicks
     std::vector<std::uint8_t> m_sendBytes;

@@ -52,6 +52,17 @@ std::optional<QString> SerialLine::open(const QString& device, qint32 speed) {
     return std::nullopt;
 }
 
+std::optional<QString> SerialLine::setSpeed(qint32 speed) {
+    if (!m_port->isOpen())
+        return QStringLiteral("not open");
+    if (!ApplyLineSettings(*m_port, speed))
+        return m_port->errorString();
+    m_speed = speed;
+    m_port->clear(QSerialPort::Input);
+    m_port->readAll();
+    return std::nullopt;
+}
+
 void SerialLine::close() {
     if (m_port->isOpen())
         m_port->close();

@@ -22,6 +22,9 @@ public:
     // Opens `device` at `speed` bit/s (0: the speed in force, 9600 at first). What waited on
     // the line before the open is discarded. The reason when it cannot be opened.
     [[nodiscard]] std::optional<QString> open(const QString& device, qint32 speed);
+    // Moves the open line to `speed` bit/s. What waited on the line at the old speed is
+    // discarded: it cannot be an answer to anything sent at the new one. The reason on failure.
+    [[nodiscard]] std::optional<QString> setSpeed(qint32 speed);
     // Closing a closed line is fine.
     void close();
     bool isOpen() const;
