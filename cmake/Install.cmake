@@ -2,7 +2,7 @@
 include(GNUInstallDirs)
 
 set(torva_programs torva torva-sim)
-foreach(tool torva-decode torva-read)
+foreach(tool torva-decode torva-read torva-ctl)
   if(TARGET ${tool})
     list(APPEND torva_programs ${tool})
   endif()
