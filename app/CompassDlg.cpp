@@ -16,6 +16,7 @@
 
 #include "AboutDlg.h"
 #include "DeclinationDialog.h"
+#include "FindModuleDialog.h"
 #include "LivePlotWindow.h"
 #include "MainTemplate.h"
 #include "PortsDialog.h"
@@ -217,6 +218,7 @@ bool CCompassDlg::OnInitDialog() {
     AppendSystemMenu(IDM_LIVEPLOT, QStringLiteral("Live plot\tCtrl+L"));
     AppendSystemMenu(IDM_SWING, QStringLiteral("Compass swing\tCtrl+K"));
     AppendSystemMenu(IDM_DECLINATION, QStringLiteral("Declination from position..."));
+    AppendSystemMenu(IDM_FINDMODULE, QStringLiteral("Find module..."));
     AppendSystemMenu(IDM_PORTS, QStringLiteral("Ports..."));
     AppendSystemMenu(IDM_REOPEN, QStringLiteral("Reopen when the adapter returns"));
     for (QAction* action : GetSystemMenu()->actions()) {
@@ -483,7 +485,38 @@ void CCompassDlg::OnSysCommand(int commandId) {
                 SetDlgItemText(IDC_EDIT_DECLINATION, text);
                 OnCommitFields();
             });
+    } else if ((commandId & 0xFFF0) == IDM_FINDMODULE) {
+        OnFindModule();
     }
+}
+
+void CCompassDlg::OnFindModule() {
+    const bool first = !findChild<FindModuleDialog*>(QString(), Qt::FindDirectChildrenOnly);
+    FindModuleDialog* dialog =
+        ShowFindModuleDialog(this, m_session, [this] { return FindModulePlan(); });
+    // What answered becomes the computer-side speed and the address, as if chosen and typed.
+    if (first)
+        connect(dialog, &FindModuleDialog::moduleFound, this, [this](int speedIndex, int address) {
+            m_cboBaud.SetCurSel(speedIndex);
+            m_nAddress = static_cast<std::uint32_t>(address);
+            UpdateData(false);
+        });
+}
+
+std::optional<ScanPlan> CCompassDlg::FindModulePlan() {
+    // The search starts where the operator stands: the committed address, the chosen speed.
+    if (!UpdateData(true))
+        return std::nullopt;
+    if (!m_session.isOpen()) {
+        if (const auto failure = m_session.selectPort(m_cboPort.GetCurSel() + 1)) {
+            ErrorBox(failure->description);
+            return std::nullopt;
+        }
+    }
+    ScanPlan plan;
+    plan.speedIndex = m_cboBaud.GetCurSel() >= 0 ? m_cboBaud.GetCurSel() : m_session.speedIndex();
+    plan.address = static_cast<int>(m_nAddress & 0xFF);
+    return plan;
 }
 
 bool CCompassDlg::PreTranslateMessage(QObject*, QEvent* event) {

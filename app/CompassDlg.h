@@ -8,6 +8,7 @@
 
 #include "DataExchange.h"
 #include "Dialog.h"
+#include "ModuleScanner.h"
 #include "ModuleSession.h"
 #include "PortWatcher.h"
 
@@ -97,6 +98,10 @@ private:
     void OnManual();
     void OnDeviceLost();  // the session closed a line whose device vanished
     void OnSelChangePort();
+    void OnFindModule();
+    // Where a search starts; selects the port when it is closed. Nothing (with the reason
+    // shown) when the fields or the port do not allow one.
+    std::optional<ScanPlan> FindModulePlan();
 
     // The port list: entries whose device is there now are marked; each entry's tooltip
     // describes its device.

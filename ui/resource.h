@@ -13,6 +13,8 @@ constexpr int IDB_CALIBRATION = 177;
 // Commands of the window menu's Compass swing and Declination from position items.
 constexpr int IDM_SWING = 0x0030;
 constexpr int IDM_DECLINATION = 0x0040;
+// Command of the window menu's Find module item.
+constexpr int IDM_FINDMODULE = 0x0050;
 // Commands of the window menu's Ports and Reopen when the adapter returns items.
 constexpr int IDM_PORTS = 0x0060;
 constexpr int IDM_REOPEN = 0x0070;
