@@ -33,7 +33,7 @@ FindModuleDialog::FindModuleDialog(ModuleSession& session,
                        "first."),
         this);
     intro->setWordWrap(true);
-    m_wholeBus = new QCheckBox(QStringLiteral("Whole bus: list every module that answers"), this);
+    m_wholeBus = new QCheckBox(QStringLiteral("&Whole bus: list every module that answers"), this);
     m_wholeBus->setObjectName(QStringLiteral("wholeBus"));
     m_progress = new QProgressBar(this);
     m_progress->setObjectName(QStringLiteral("progress"));
@@ -43,7 +43,7 @@ FindModuleDialog::FindModuleDialog(ModuleSession& session,
     m_result->setWordWrap(true);
     m_found = new QListWidget(this);
     m_found->setObjectName(QStringLiteral("found"));
-    m_search = new QPushButton(QStringLiteral("Search"), this);
+    m_search = new QPushButton(QStringLiteral("&Search"), this);
     m_search->setObjectName(QStringLiteral("search"));
     m_cancel = new QPushButton(QStringLiteral("Close"), this);
     m_cancel->setObjectName(QStringLiteral("cancel"));
