@@ -10,7 +10,8 @@ if [ $# -ne 1 ]; then
     exit 2
 fi
 bench_dir="$1/bench"
-for program in bench_assembler bench_ports bench_window bench_soak bench_decode_memory bench_plot; do
+for program in bench_assembler bench_ports bench_window bench_soak bench_decode_memory bench_plot \
+    bench_scan; do
     if [ ! -x "$bench_dir/$program" ]; then
         echo "run-all.sh: $bench_dir/$program is missing: build with -DTORVA_BUILD_BENCH=ON" >&2
         exit 1
@@ -82,6 +83,10 @@ max_rate=$(sed -n 's/.*max sustained rate: \([0-9]*\).*/\1/p' "$bench_dir/max.tx
 # the plot open on its 10-minute span with a full history.
 "$bench_dir/bench_plot" --closed --seconds 10 --pairs 3 2> >(quiet_qt)
 "$bench_dir/bench_plot" --open --seconds 60 2> >(quiet_qt)
+
+# The search for a module: answer times beyond the wire at each speed, the time to find the
+# simulator at 4800 bit/s and address 37, and a full search where nothing answers.
+"$bench_dir/bench_scan" 2> >(quiet_qt)
 
 # The real program's CPU on a virtual X server: the full line, polling, minimised and covered,
 # and a generic serial terminal on the same stream when cutecom is installed.

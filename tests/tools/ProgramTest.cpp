@@ -63,6 +63,7 @@ Outcome RunShell(const std::string& command, int seconds = 60) {
 const std::string kSim = MODULESIM_PATH;
 const std::string kRead = TORVA_READ_PATH;
 const std::string kDecode = TORVA_DECODE_PATH;
+const std::string kCtl = TORVA_CTL_PATH;
 
 TEST(TorvaRead, PrintsTheSimulatorsReadingsAndASummary) {
     for (int count : {1, 7}) {
@@ -423,8 +424,11 @@ TEST(Tools, CommandLineEdgesEndWithTheirStatusAndSayWhy) {
 
 // Every installed program, by the name it is installed under. Run without a display: the
 // console must answer --help and --version before it starts Qt.
-const std::vector<std::pair<std::string, std::string>> kPrograms = {
-    {"torva", kConsole}, {"torva-sim", kSim}, {"torva-read", kRead}, {"torva-decode", kDecode}};
+const std::vector<std::pair<std::string, std::string>> kPrograms = {{"torva", kConsole},
+                                                                    {"torva-sim", kSim},
+                                                                    {"torva-read", kRead},
+                                                                    {"torva-decode", kDecode},
+                                                                    {"torva-ctl", kCtl}};
 
 // The manual pages are made from the --help texts, so each must have a manual's sections, list
 // every status the program ends with, and make a page that the formatter takes without a
@@ -435,6 +439,7 @@ TEST(Tools, HelpHasTheManualSections) {
         {"torva-sim", {"0", "1", "2", "127"}},
         {"torva-read", {"0", "1", "2", "3", "4", "5"}},
         {"torva-decode", {"0", "1", "2"}},
+        {"torva-ctl", {"0", "1", "2", "3", "4", "5", "6"}},
     };
     for (const auto& [name, program] : kPrograms) {
         SCOPED_TRACE(name);
