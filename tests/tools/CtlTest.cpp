@@ -72,7 +72,8 @@ TEST(TorvaCtl, EveryCommandsStatusAndResultForSuccessErrorAndSilence) {
         {"read", "--silent", 3, "error", QStringLiteral("no answer within 0.5 s")},
         {"read", "--bad-checksum", 3, "ok", false},
         {"--address 5 read", "--address 5 --fixed 1,2,3", 0, "roll", 2.0},
-        {"--address 6 read", "--address 5", 3, "ok", false},
+        // Another module's readings (streamed in automatic output) answer nothing asked of 6.
+        {"--address 6 read", "--address 5 --auto 20", 3, "ok", false},
         {"set-address 9", "", 0, "new_address", 9},
         {"set-address 9", "--fail", 6, "answer", QStringLiteral("68 05 00 8F 01 95")},
         {"set-address 9", "--silent", 3, "ok", false},
@@ -161,6 +162,8 @@ TEST(TorvaCtl, UsageOpenOutputAndTheDeclinationAtAPlace) {
         {kCtl + " declination-at --lat -80 --lon -120 --date 2025-01-01", 0,
          "declination +68.78 east\nframe 68 06 00 06 06 87 99\n", ""},
         {kCtl + " declination-at --lat 90 --lon 0", 1, "", "the declination is undefined"},
+        {kCtl + " --json declination-at --lat -90 --lon 0", 1, "\"ok\":false,\"status\":1}\n",
+         "the declination is undefined"},
         {kCtl + " declination-at --lat 52 --lon 13 --date 2031-01-01", 0, "declination",
          "warning: the model holds from 2025.0 to 2030.0"},
         {kCtl + " declination-at --lat 52", 1, "", "needs --lat and --lon"},

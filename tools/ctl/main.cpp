@@ -175,6 +175,21 @@ struct Position {
     QDate date = QDate::currentDate();
 };
 
+// A place without a declination: said on standard error, and with --json as a result too.
+int NoDeclination(const CtlOptions& options, const QString& why) {
+    std::fprintf(stderr, "torva-ctl: declination-at: %s\n", qUtf8Printable(why));
+    if (options.json) {
+        QJsonObject o;
+        o[QStringLiteral("command")] = QStringLiteral("declination-at");
+        o[QStringLiteral("ok")] = false;
+        o[QStringLiteral("status")] = kCtlUsage;
+        o[QStringLiteral("error")] = why;
+        if (!PrintResult(options, o, {}))
+            return kCtlOutputFailed;
+    }
+    return kCtlUsage;
+}
+
 int DeclinationAt(const CtlOptions& options, const Position& at) {
     if (!at.latitude || !at.longitude)
         return Usage("declination-at needs --lat and --lon");
@@ -182,19 +197,16 @@ int DeclinationAt(const CtlOptions& options, const Position& at) {
         return Usage("--lat: expected -90 to 90");
     if (std::fabs(*at.longitude) > 360.0)
         return Usage("--lon: expected -180 to 180");
-    if (std::fabs(*at.latitude) == 90.0) {
-        std::fprintf(stderr,
-                     "torva-ctl: declination-at: at latitude %g every direction is south (or "
-                     "north): the declination is undefined there\n",
-                     *at.latitude);
-        return kCtlUsage;
-    }
+    if (std::fabs(*at.latitude) == 90.0)
+        return NoDeclination(options, QStringLiteral("at latitude %1 every direction is %2: the "
+                                                     "declination is undefined there")
+                                          .arg(*at.latitude)
+                                          .arg(*at.latitude > 0 ? QStringLiteral("south")
+                                                                : QStringLiteral("north")));
     const double year = DecimalYear(at.date.year(), at.date.month(), at.date.day());
     const WmmResult r = EvaluateWmm({*at.latitude, *at.longitude, at.heightM / 1000.0, year});
-    if (!r.field) {
-        std::fprintf(stderr, "torva-ctl: declination-at: no declination: %s\n", r.error.c_str());
-        return kCtlUsage;
-    }
+    if (!r.field)
+        return NoDeclination(options, QString::fromStdString(r.error));
     const WmmField& f = *r.field;
     const QString value = Two(f.declination);
     const double committed = value.toDouble();
