@@ -58,10 +58,10 @@ std::vector<ScanTry> ScanOrder(const ScanPlan& plan) {
     return order;
 }
 
-int AnswerWaitMs(int speedIndex) {
+int AnswerWaitMs(int speedIndex, int marginMs) {
     const qint32 speed = kLineSpeeds[static_cast<std::size_t>(std::clamp(speedIndex, 0, 5))];
     const int wireMs = (kTryBytes * 10 * 1000 + speed - 1) / speed;
-    return wireMs + kAnswerMarginMs;
+    return wireMs + std::max(marginMs, 0);
 }
 
 ModuleScanner::ModuleScanner(ModuleSession& session, QObject* parent)
@@ -133,7 +133,7 @@ void ModuleScanner::nextTry() {
         return;
     }
     ++m_result.tries;
-    m_wait.start(AnswerWaitMs(attempt.speedIndex));
+    m_wait.start(AnswerWaitMs(attempt.speedIndex, m_plan.marginMs));
 }
 
 void ModuleScanner::onAnswer(quint8 address, quint8 code, const QByteArray&) {

@@ -16,13 +16,19 @@ struct ScanTry {
     friend bool operator==(const ScanTry&, const ScanTry&) = default;
 };
 
+// Added to the time on the wire: the module's own reply time and the scheduling of a loaded
+// machine, from the simulator's answer times measured by bench_scan.
+constexpr int kAnswerMarginMs = 35;
+
 // What to search: where to start (the speed and address the operator has now), which speeds to
-// try (entries of the speed list; empty: all six) and whether to go on after the first answer.
+// try (entries of the speed list; empty: all six), whether to go on after the first answer, and
+// the margin each try adds to the time on the wire.
 struct ScanPlan {
     int speedIndex = 2;
     int address = 0;
     std::vector<int> speeds;
     bool wholeBus = false;
+    int marginMs = kAnswerMarginMs;
 };
 
 enum class ScanEnd : std::uint8_t { Found, NotFound, Cancelled, Failed };
@@ -40,11 +46,8 @@ struct ScanResult {
 std::vector<ScanTry> ScanOrder(const ScanPlan& plan);
 
 // How long a try waits for its answer at entry `speedIndex`: the read request and the 14-byte
-// reading crossing the line at ten bits a byte, plus kAnswerMarginMs.
-int AnswerWaitMs(int speedIndex);
-// Added to the time on the wire: the module's own reply time and the scheduling of a loaded
-// machine, from the simulator's answer times measured by bench_scan.
-constexpr int kAnswerMarginMs = 35;
+// reading crossing the line at ten bits a byte, plus the margin.
+int AnswerWaitMs(int speedIndex, int marginMs = kAnswerMarginMs);
 
 // Searches the selected port of a session for modules: a read request per (speed, address) try,
 // one at a time, each waiting at most AnswerWaitMs for a whole reading from the address asked;

@@ -53,10 +53,12 @@ TEST(ModuleScanner, FindsTheModuleAtItsSpeedAndAddressThroughGarbage) {
     };
     const std::vector<Case> cases = {
         // 9600 first (garbage), then 4800, the nearest slower speed: one slip of the speed.
-        {"address right, speed wrong", {2, 37, {}, false}, true, 2},
+        // A wide margin keeps a loaded machine from missing an answer.
+        {"address right, speed wrong", {2, 37, {}, false, 150}, true, 2},
         // Every speed at address 30, then 0 to 37 at 4800: one slip of the address.
-        {"speed right, address wrong", {1, 30, {}, false}, false, 6 + 37},
-        // Address 36 at the four other speeds first, garbage for each.
+        {"speed right, address wrong", {1, 30, {}, false, 150}, false, 6 + 37},
+        // Both slipped, at the margin the search uses: address 36 at both speeds, every address
+        // at 9600 (garbage for each), then 0 to 37 at 4800.
         {"both wrong, two speeds", {2, 36, {1, 2}, false}, false, 2 + 255 + 37},
     };
     for (const Case& c : cases) {
@@ -164,7 +166,8 @@ TEST_F(Bus, WholeBusListsEveryModuleThatAnswersAndOnlyThem) {
     // Polling on and the service tick running: the search must have the line to itself.
     session.setPolling(true);
     session.start();
-    const ScanPlan plan{5, 37, {5}, true};
+    // A margin that the loaded machine's scheduling cannot exceed, at the fastest speed.
+    const ScanPlan plan{5, 37, {5}, true, 80};
     ASSERT_EQ(scanner.start(plan), std::nullopt);
     ASSERT_TRUE(RunUntil([&] { return !heard.finished.empty(); }, 120000));
     const ScanResult& result = heard.finished.front();
