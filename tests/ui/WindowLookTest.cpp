@@ -221,9 +221,10 @@ void OnAboutBox(const std::function<void(QWidget*)>& act, bool& seen) {
 TEST_F(LookTest, AboutBoxOpensFromTheContextMenuAndClosesWithItsButtonOrEscape) {
     ASSERT_NE(dlg->GetSystemMenu(), nullptr);
     const QList<QAction*> items = dlg->GetSystemMenu()->actions();
-    ASSERT_EQ(items.size(), 7);  // the live plot's, swing's, declination's and ports' first
+    // The live plot's, swing's, declination's, the search's and the ports' entries first.
+    ASSERT_EQ(items.size(), 8);
     EXPECT_TRUE(items[0]->isSeparator());
-    EXPECT_EQ(items[6]->text(), QStringLiteral("关于 TORVA(&A)..."));
+    EXPECT_EQ(items[7]->text(), QStringLiteral("关于 TORVA(&A)..."));
 
     for (const bool byEscape : {false, true}) {
         bool seen = false;

@@ -181,14 +181,15 @@ void ChooseLivePlotFromMenu() {
 
 TEST_F(LivePlotTest, OpensFromTheMenuAndClosingItLeavesTheConsoleAndStopsAllDrawing) {
     const QList<QAction*> items = dlg->GetSystemMenu()->actions();
-    ASSERT_EQ(items.size(), 7);
+    ASSERT_EQ(items.size(), 8);
     EXPECT_EQ(items[1]->text(), QStringLiteral("Live plot\tCtrl+L"));
     EXPECT_EQ(items[2]->text(), QStringLiteral("Compass swing\tCtrl+K"));
     EXPECT_EQ(items[3]->text(), QStringLiteral("Declination from position..."));
-    EXPECT_EQ(items[4]->text(), QStringLiteral("Ports..."));
-    EXPECT_EQ(items[5]->text(), QStringLiteral("Reopen when the adapter returns"));
-    EXPECT_TRUE(items[5]->isCheckable() && !items[5]->isChecked());  // off at start
-    EXPECT_EQ(items[6]->text(), QStringLiteral("关于 TORVA(&A)..."));
+    EXPECT_EQ(items[4]->text(), QStringLiteral("Find module..."));
+    EXPECT_EQ(items[5]->text(), QStringLiteral("Ports..."));
+    EXPECT_EQ(items[6]->text(), QStringLiteral("Reopen when the adapter returns"));
+    EXPECT_TRUE(items[6]->isCheckable() && !items[6]->isChecked());  // off at start
+    EXPECT_EQ(items[7]->text(), QStringLiteral("关于 TORVA(&A)..."));
 
     ChooseLivePlotFromMenu();
     const QPoint at = dlg->DialogUnitsToPixels(100, 48, 0, 0).topLeft();
