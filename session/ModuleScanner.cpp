@@ -18,6 +18,10 @@ bool Listed(int speedIndex) {
     return speedIndex >= 0 && speedIndex < kSpeedCount;
 }
 
+std::size_t Slot(int speedIndex, int address) {
+    return static_cast<std::size_t>(speedIndex * kAddressCount + (address & 0xFF));
+}
+
 }  // namespace
 
 std::vector<ScanTry> ScanOrder(const ScanPlan& plan) {
@@ -98,6 +102,9 @@ std::optional<LineFailure> ModuleScanner::start(const ScanPlan& plan) {
     m_session.holdService(true);
     m_next = 0;
     m_current.reset();
+    m_lateTries.clear();
+    m_asked.assign(static_cast<std::size_t>(kSpeedCount * kAddressCount), false);
+    m_askedAgain = m_asked;
     m_result = ScanResult{};
     m_running = true;
     m_clock.start();
@@ -114,11 +121,18 @@ void ModuleScanner::cancel() {
 void ModuleScanner::nextTry() {
     if (!m_running)
         return;
-    if (m_next >= m_order.size()) {
+    const bool again = !m_lateTries.empty();
+    if (!again && m_next >= m_order.size()) {
         finish(m_result.found.empty() ? ScanEnd::NotFound : ScanEnd::Found);
         return;
     }
-    const ScanTry attempt = m_order[m_next++];
+    ScanTry attempt;
+    if (again) {
+        attempt = m_lateTries.front();
+        m_lateTries.erase(m_lateTries.begin());
+    } else {
+        attempt = m_order[m_next++];
+    }
     if (attempt.speedIndex != m_session.speedIndex()) {
         if (const auto failure = m_session.setSpeed(attempt.speedIndex)) {
             fail(*failure);
@@ -133,12 +147,19 @@ void ModuleScanner::nextTry() {
         return;
     }
     ++m_result.tries;
-    m_wait.start(AnswerWaitMs(attempt.speedIndex, m_plan.marginMs));
+    m_asked[Slot(attempt.speedIndex, attempt.address)] = true;
+    m_wait.start(
+        AnswerWaitMs(attempt.speedIndex,
+                     again ? std::max(m_plan.marginMs, kLateAnswerMarginMs) : m_plan.marginMs));
 }
 
 void ModuleScanner::onAnswer(quint8 address, quint8 code, const QByteArray&) {
-    if (!m_running || !m_current || code != ANS_READ || address != m_current->address)
+    if (!m_running || !m_current || code != ANS_READ)
         return;
+    if (address != m_current->address) {
+        askAgainIfLate(m_current->speedIndex, address);
+        return;
+    }
     m_wait.stop();
     const ScanTry hit = *m_current;
     m_current.reset();
@@ -155,6 +176,17 @@ void ModuleScanner::onAnswer(quint8 address, quint8 code, const QByteArray&) {
     }
     // From the event loop: the rest of the read that brought the answer is taken first.
     QMetaObject::invokeMethod(this, &ModuleScanner::nextTry, Qt::QueuedConnection);
+}
+
+void ModuleScanner::askAgainIfLate(int speedIndex, int address) {
+    const std::size_t slot = Slot(speedIndex, address);
+    if (!m_asked[slot] || m_askedAgain[slot])
+        return;
+    const ScanTry late{speedIndex, address};
+    if (std::find(m_result.found.begin(), m_result.found.end(), late) != m_result.found.end())
+        return;
+    m_askedAgain[slot] = true;
+    m_lateTries.push_back(late);
 }
 
 void ModuleScanner::onNoAnswer() {

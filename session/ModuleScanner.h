@@ -19,6 +19,9 @@ struct ScanTry {
 // Added to the time on the wire: the module's own reply time and the scheduling of a loaded
 // machine, from the simulator's answer times measured by bench_scan.
 constexpr int kAnswerMarginMs = 35;
+// The margin of a second try at an address whose reading came after its own try had ended
+// (a module slower than the margin, or a machine too busy to read it in time).
+constexpr int kLateAnswerMarginMs = 500;
 
 // What to search: where to start (the speed and address the operator has now), which speeds to
 // try (entries of the speed list; empty: all six), whether to go on after the first answer, and
@@ -51,7 +54,10 @@ int AnswerWaitMs(int speedIndex, int marginMs = kAnswerMarginMs);
 
 // Searches the selected port of a session for modules: a read request per (speed, address) try,
 // one at a time, each waiting at most AnswerWaitMs for a whole reading from the address asked;
-// answers from another address, garbage and half frames never count. While it runs, the
+// answers from another address, garbage and half frames never count. A reading that comes late,
+// from an address asked earlier at this speed, is not taken as it is (it may be another
+// module's garbage shaped like a frame): that address is asked once more, next, with a long
+// wait. While it runs, the
 // session's service tick sends nothing. At the end the line is as it was (closed, or open), and
 // if it was open it runs at the speed of the first module found, else at its old speed.
 class ModuleScanner : public QObject {
@@ -80,6 +86,8 @@ private:
     void nextTry();
     void onAnswer(quint8 address, quint8 code, const QByteArray& frame);
     void onNoAnswer();
+    // A reading from `address` that was asked earlier at this speed: ask it again, next.
+    void askAgainIfLate(int speedIndex, int address);
     void onDeviceLost(const QString& reason);
     void fail(const LineFailure& failure);
     void finish(ScanEnd end);
@@ -90,6 +98,9 @@ private:
     std::vector<ScanTry> m_order;
     std::size_t m_next = 0;  // index of the next try in m_order
     std::optional<ScanTry> m_current;
+    std::vector<ScanTry> m_lateTries;  // addresses to ask again after a late answer
+    std::vector<bool> m_asked;         // per speed and address: asked during this search
+    std::vector<bool> m_askedAgain;    // per speed and address: asked again after a late answer
     ScanPlan m_plan;
     ScanResult m_result;
     bool m_running = false;

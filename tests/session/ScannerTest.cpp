@@ -49,7 +49,8 @@ TEST(ModuleScanner, FindsTheModuleAtItsSpeedAndAddressThroughGarbage) {
         const char* name;
         ScanPlan plan;
         bool openBefore;
-        int tries;  // requests until the answer, from the order
+        int tries;                  // requests until the answer, from the order
+        const char* delayMs = "0";  // the module's reply time
     };
     const std::vector<Case> cases = {
         // 9600 first (garbage), then 4800, the nearest slower speed: one slip of the speed.
@@ -60,11 +61,15 @@ TEST(ModuleScanner, FindsTheModuleAtItsSpeedAndAddressThroughGarbage) {
         // Both slipped, at the margin the search uses: address 36 at both speeds, every address
         // at 9600 (garbage for each), then 0 to 37 at 4800.
         {"both wrong, two speeds", {2, 36, {1, 2}, false}, false, 2 + 255 + 37},
+        // A module slower than the margin: its reading comes during the next try (38), and 37
+        // is asked once more with a long wait.
+        {"answer later than the margin", {1, 30, {}, false}, false, 6 + 37 + 2, "60"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        SimulatorProcess sim(MODULESIM_PATH, {"--speed", "4800", "--address", "37",
-                                              "--garbage-on-mismatch", "--fixed", "1,2,3"});
+        SimulatorProcess sim(MODULESIM_PATH,
+                             {"--speed", "4800", "--address", "37", "--garbage-on-mismatch",
+                              "--fixed", "1,2,3", "--delay", c.delayMs});
         const auto device = sim.ReadLine(10s);
         ASSERT_TRUE(device);
         ModuleSession session;
@@ -80,7 +85,10 @@ TEST(ModuleScanner, FindsTheModuleAtItsSpeedAndAddressThroughGarbage) {
         EXPECT_EQ(result.end, ScanEnd::Found);
         EXPECT_EQ(result.found, (std::vector<ScanTry>{{1, 37}}));
         EXPECT_EQ(heard.found, result.found);
-        EXPECT_EQ(result.tries, c.tries);
+        // At the search's own margin a busy machine may read an answer late: the address is
+        // then asked again after a try or two more.
+        EXPECT_GE(result.tries, c.tries);
+        EXPECT_LE(result.tries, c.tries + 2);
         EXPECT_TRUE(heard.failures.empty());
         EXPECT_TRUE(heard.heldThroughout);
         EXPECT_FALSE(session.serviceHeld());
