@@ -19,27 +19,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Chooses a menu entry once the context menu is up, with the keyboard, as an operator does.
-void ChooseFromMenu(CCompassDlg& dlg, int command) {
-    auto* poll = new QTimer(qApp);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, command] {
-        if (QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-            for (QAction* action : menu->actions()) {
-                if (action->data().toInt() == command) {
-                    menu->setActiveAction(action);
-                    QTest::keyClick(menu, Qt::Key_Return);
-                    poll->deleteLater();
-                }
-            }
-        }
-    });
-    poll->start(5);
-    QTimer::singleShot(5000, poll, [poll] { poll->deleteLater(); });  // deadline
-    const QPoint at = dlg.DialogUnitsToPixels(100, 48, 0, 0).topLeft();
-    QContextMenuEvent click(QContextMenuEvent::Mouse, at, dlg.mapToGlobal(at));
-    QApplication::sendEvent(&dlg, &click);
-}
-
 template <class T>
 T* Child(QWidget* parent, const char* name) {
     T* child = parent->findChild<T*>(QString::fromLatin1(name));

@@ -161,24 +161,6 @@ TEST_F(LivePlotTest, ReadingsFromTheReceivePathReachThePlotWithTheirValuesAndArr
     EXPECT_EQ(ShownReadings(), "+89.99 +0.00 271.4");
 }
 
-// Chooses the menu's "Live plot" entry once the context menu is up.
-void ChooseLivePlotFromMenu() {
-    auto* poll = new QTimer(qApp);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll] {
-        if (QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-            for (QAction* action : menu->actions()) {
-                if (action->data().toInt() == IDM_LIVEPLOT) {
-                    menu->setActiveAction(action);
-                    QTest::keyClick(menu, Qt::Key_Return);
-                    poll->deleteLater();
-                }
-            }
-        }
-    });
-    poll->start(5);
-    QTimer::singleShot(5000, poll, [poll] { poll->deleteLater(); });  // deadline
-}
-
 TEST_F(LivePlotTest, OpensFromTheMenuAndClosingItLeavesTheConsoleAndStopsAllDrawing) {
     const QList<QAction*> items = dlg->GetSystemMenu()->actions();
     ASSERT_EQ(items.size(), 8);
@@ -191,10 +173,7 @@ TEST_F(LivePlotTest, OpensFromTheMenuAndClosingItLeavesTheConsoleAndStopsAllDraw
     EXPECT_TRUE(items[6]->isCheckable() && !items[6]->isChecked());  // off at start
     EXPECT_EQ(items[7]->text(), QStringLiteral("关于 TORVA(&A)..."));
 
-    ChooseLivePlotFromMenu();
-    const QPoint at = dlg->DialogUnitsToPixels(100, 48, 0, 0).topLeft();
-    QContextMenuEvent click(QContextMenuEvent::Mouse, at, dlg->mapToGlobal(at));
-    QApplication::sendEvent(dlg.get(), &click);
+    ChooseFromMenu(*dlg, IDM_LIVEPLOT);
     LivePlotWindow* plot = PlotOf(*dlg);
     ASSERT_NE(plot, nullptr) << "the menu opened no plot";
     ASSERT_TRUE(plot->isVisible());

@@ -23,28 +23,6 @@ namespace {
 // Generous for a busy machine: the watcher looks once a second.
 constexpr int kWatchMs = 8000;
 
-// Right-clicks the window and picks the menu item with the command id by keyboard, as an
-// operator does; the command runs after the menu has closed.
-void ChooseFromMenu(CCompassDlg& dlg, int command) {
-    auto* poll = new QTimer(qApp);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, command] {
-        if (QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-            for (QAction* action : menu->actions()) {
-                if (action->data().toInt() == command) {
-                    menu->setActiveAction(action);
-                    QTest::keyClick(menu, Qt::Key_Return);
-                    poll->deleteLater();
-                }
-            }
-        }
-    });
-    poll->start(5);
-    QTimer::singleShot(5000, poll, [poll] { poll->deleteLater(); });  // deadline
-    const QPoint at = dlg.DialogUnitsToPixels(100, 48, 0, 0).topLeft();
-    QContextMenuEvent click(QContextMenuEvent::Mouse, at, dlg.mapToGlobal(at));
-    QApplication::sendEvent(&dlg, &click);
-}
-
 class PortList : public WindowTest {
 public:
     QComboBox* Ports() const { return Combo(IDC_COMBO_PORT); }

@@ -4,9 +4,13 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
+#include <QTest>
+#include <QTimer>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
@@ -21,6 +25,28 @@
 #include "resource.h"
 
 // Address 01, pitch -12.34, roll +5.60, heading 359.99 (shown as 360.0).
+// Right-clicks the window and picks the menu item with the command id by keyboard, as an
+// operator does; the command runs after the menu has closed.
+inline void ChooseFromMenu(CCompassDlg& dlg, int command) {
+    auto* poll = new QTimer(qApp);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, command] {
+        if (QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            for (QAction* action : menu->actions()) {
+                if (action->data().toInt() == command) {
+                    menu->setActiveAction(action);
+                    QTest::keyClick(menu, Qt::Key_Return);
+                    poll->deleteLater();
+                }
+            }
+        }
+    });
+    poll->start(5);
+    QTimer::singleShot(5000, poll, [poll] { poll->deleteLater(); });  // deadline
+    const QPoint at = dlg.DialogUnitsToPixels(100, 48, 0, 0).topLeft();
+    QContextMenuEvent click(QContextMenuEvent::Mouse, at, dlg.mapToGlobal(at));
+    QApplication::sendEvent(&dlg, &click);
+}
+
 inline const std::vector<std::uint8_t> kReading =
     Bytes({0x68, 0x0D, 0x01, 0x84, 0x10, 0x12, 0x34, 0x00, 0x05, 0x60, 0x03, 0x59, 0x99, 0x42});
 inline const std::string kReadingShown = "-12.34 +5.60 360.0";

@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QDate>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
 #include <csignal>
@@ -13,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ArgumentValues.h"
 #include "Control.h"
 #include "LineRules.h"
 #include "PortTable.h"
@@ -127,22 +127,6 @@ int Usage(const std::string& message) {
     return kCtlUsage;
 }
 
-std::optional<double> Number(const std::string& text) {
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
-std::optional<long long> Whole(const std::string& text, long long low, long long high) {
-    char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || value < low || value > high)
-        return std::nullopt;
-    return value;
-}
-
 std::optional<int> SpeedIndex(const std::string& text) {
     const auto speed = Whole(text, 0, kLineSpeeds.back());
     if (!speed)
@@ -151,17 +135,6 @@ std::optional<int> SpeedIndex(const std::string& text) {
     if (at == kLineSpeeds.end())
         return std::nullopt;
     return static_cast<int>(at - kLineSpeeds.begin());
-}
-
-// "ComN" (any case) through the console's port table, anything else as a device path.
-std::optional<QString> Device(const std::string& text) {
-    static const QRegularExpression com(QStringLiteral("^com(\\d+)$"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = com.match(QString::fromStdString(text));
-    if (!match.hasMatch())
-        return text.empty() ? std::nullopt : std::optional(QString::fromStdString(text));
-    const QString device = DeviceForPort(match.captured(1).toInt());
-    return device.isEmpty() ? std::nullopt : std::optional(device);
 }
 
 QString Two(double value) {

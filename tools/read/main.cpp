@@ -1,7 +1,6 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QRegularExpression>
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -9,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "ArgumentValues.h"
 #include "LineRules.h"
 #include "PortTable.h"
 #include "Reader.h"
@@ -79,33 +79,6 @@ SEE ALSO
 int Usage(const std::string& message) {
     std::fprintf(stderr, "torva-read: %s\nTry 'torva-read --help'.\n", message.c_str());
     return kReadUsage;
-}
-
-std::optional<double> Number(const std::string& text) {
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0')
-        return std::nullopt;
-    return value;
-}
-
-std::optional<long long> Whole(const std::string& text, long long low, long long high) {
-    char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || value < low || value > high)
-        return std::nullopt;
-    return value;
-}
-
-// "ComN" (any case) through the console's port table, anything else as a device path.
-std::optional<QString> Device(const std::string& text) {
-    static const QRegularExpression com(QStringLiteral("^com(\\d+)$"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = com.match(QString::fromStdString(text));
-    if (!match.hasMatch())
-        return text.empty() ? std::nullopt : std::optional(QString::fromStdString(text));
-    const QString device = DeviceForPort(match.captured(1).toInt());
-    return device.isEmpty() ? std::nullopt : std::optional(device);
 }
 
 }  // namespace
