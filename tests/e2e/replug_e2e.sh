@@ -71,7 +71,8 @@ shot "$work/away.png"
     fail "the port indicator is still red while the device is away"
 pass "one message while the device is away, the indicator white"
 
-wait_for 30 link_moved "$first" || fail "the device did not come back under $link"
+wait_for 30 link_moved "$first" ||
+    fail "the device did not come back under $link (link: '$(link_to)'; the simulator said: $(grep -E 'device |--link' "$work/sim.err" | tr '\n' ' '))"
 back_ms=$(now_ms)
 reads_at_return=$(requests ": read")
 wait_for 30 reads_beyond "$reads_at_return" || fail "polling did not resume"

@@ -72,6 +72,11 @@ public:
         return n < 0 ? WEXITSTATUS(::pclose(std::exchange(m_out, nullptr))) : -1;
     }
     // Opens the device anew (after a replug, under its link).
+    // Lets go of the device, as whoever held a pulled adapter does.
+    void CloseDevice() {
+        ::close(m_fd);
+        m_fd = -1;
+    }
     void Reopen(const std::string& device) {
         ::close(m_fd);
         m_buffer.clear();
@@ -578,6 +583,18 @@ TEST(ModuleSim, LinkReplacesOnlyAnEarlierLinkToAPseudoTerminal) {
 TEST(ModuleSim, ReplugComesBackUnderItsLinkAsTheSameModule) {
     const TempFile link("replug-link", "");
     std::remove(link.path.c_str());
+    // A pseudo-terminal taken before the simulator's and given back while its device is away:
+    // at the return the lowest free number is below the old one, and the old one is free too.
+    struct Spare {
+        int fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ~Spare() { Release(); }
+        void Release() {
+            if (fd >= 0)
+                ::close(fd);
+            fd = -1;
+        }
+    } spare;
+    ASSERT_GE(spare.fd, 0);
     Sim sim("--address 9 --speed 9600 --fixed 1,2,3 --link '" + link.path + "' --replug-after 2,1");
     EXPECT_EQ(LinkTarget(link.path), sim.path);
     sim.SetSpeed(B9600);
@@ -590,6 +607,8 @@ TEST(ModuleSim, ReplugComesBackUnderItsLinkAsTheSameModule) {
     while ((n = sim.Fill(Clock::now() + 5s)) > 0) {
     }
     ASSERT_LT(n, 0) << "the device did not go";
+    sim.CloseDevice();
+    spare.Release();
     // Gone with its device, as a link to a pulled adapter is.
     const auto deadline = Clock::now() + 500ms;
     while (Exists(link.path) && Clock::now() < deadline)

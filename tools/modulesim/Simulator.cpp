@@ -152,7 +152,7 @@ public:
 
 private:
     bool MakePty();
-    bool OpenDevice(const std::string& avoid);
+    bool OpenDevice(std::string avoid);
     bool LinkDevice();
     void DropLink();
     bool StartCommand();
@@ -238,8 +238,9 @@ bool Simulator::MakePty() {
 }
 
 // A device that comes back gets another path than `avoid`, as a replugged adapter may: the
-// pseudo-terminal numbered `avoid` is held while the next one is made.
-bool Simulator::OpenDevice(const std::string& avoid) {
+// pseudo-terminal numbered `avoid` is held while the next one is made. `avoid` is a copy: the
+// caller passes the path in force, which making a terminal changes.
+bool Simulator::OpenDevice(std::string avoid) {
     Fd heldMaster;
     Fd heldSlave;
     if (!MakePty())
