@@ -15,37 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "../support/ShellRun.h"
+
 namespace {
 
 const std::string kSim = MODULESIM_PATH;
 const std::string kCtl = TORVA_CTL_PATH;
-
-std::string Scratch(const std::string& name) {
-    return testing::TempDir() + "torva_ctl_" + std::to_string(::getpid()) + "_" + name;
-}
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-Outcome RunShell(const std::string& command, int seconds = 120) {
-    const std::string out = Scratch("out"), err = Scratch("err");
-    const int rc = std::system(
-        ("timeout -s KILL " + std::to_string(seconds) + " " + command + " >" + out + " 2>" + err)
-            .c_str());
-    Outcome o{WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadText(out), ReadText(err)};
-    std::remove(out.c_str());
-    std::remove(err.c_str());
-    return o;
-}
 
 // The one JSON object a result prints, or an empty object (with the text reported) when the
 // output is not exactly one object on one line.

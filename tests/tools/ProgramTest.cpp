@@ -18,22 +18,12 @@
 #include <utility>
 #include <vector>
 
+#include "../support/ShellRun.h"
 #include "Pty.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string Scratch(const std::string& name) {
-    return testing::TempDir() + "torva_tools_" + std::to_string(::getpid()) + "_" + name;
-}
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -41,23 +31,6 @@ std::vector<std::string> Lines(const std::string& text) {
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
-}
-
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-// Runs a shell command to its end (killed after `seconds`), with its output kept.
-Outcome RunShell(const std::string& command, int seconds = 60) {
-    const std::string out = Scratch("out"), err = Scratch("err");
-    const int rc = std::system(
-        ("timeout -s KILL " + std::to_string(seconds) + " " + command + " >" + out + " 2>" + err)
-            .c_str());
-    Outcome o{WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadText(out), ReadText(err)};
-    std::remove(out.c_str());
-    std::remove(err.c_str());
-    return o;
 }
 
 const std::string kSim = MODULESIM_PATH;
