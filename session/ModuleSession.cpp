@@ -1,5 +1,6 @@
 #include "ModuleSession.h"
 
+#include <QMetaMethod>
 #include <QSignalBlocker>
 #include <algorithm>
 #include <array>
@@ -357,9 +358,13 @@ void ModuleSession::takeInput(const char* bytes, qsizetype size) {
 void ModuleSession::dispatch() {
     const std::uint8_t* frame = m_assembler.frame();
     const std::uint8_t code = frame[3];
-    emit answerReceived(frame[2], code,
-                        QByteArray(reinterpret_cast<const char*>(frame),
-                                   static_cast<qsizetype>(m_assembler.frameSize())));
+    // Only a search or a command-line request listens; the window's stream of readings does not
+    // pay for a copy of every frame.
+    if (isSignalConnected(QMetaMethod::fromSignal(&ModuleSession::answerReceived))) {
+        emit answerReceived(frame[2], code,
+                            QByteArray(reinterpret_cast<const char*>(frame),
+                                       static_cast<qsizetype>(m_assembler.frameSize())));
+    }
     const std::uint8_t status = frame[4];  // the first payload byte: success or error
     switch (code) {
         case ANS_READ: {
